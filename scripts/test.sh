@@ -14,7 +14,8 @@ jobs=$(nproc)
 fuzz_seconds=${ZDX_FUZZ_SECONDS:-60}
 
 echo "== shellcheck"
-shellcheck scripts/*.sh bench/*.sh .ci/run
+mapfile -t shell_scripts < <(find scripts bench fuzz tests -name '*.sh' 2>/dev/null)
+shellcheck .ci/run "${shell_scripts[@]}"
 
 echo "== ThreadSanitizer: threads, mailbox and worker"
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
