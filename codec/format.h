@@ -39,4 +39,28 @@ inline constexpr int kMaxCodeLen = 20;
 inline constexpr int kMaxSelectors = 2 + kMaxCodedBlock / kGroupSize;  // 18,002
 inline constexpr int kRefinementPasses = 4;
 
+// Reader limits beyond the writer's range: a stream may use 1 to 6 tables; the writer uses 2, 4, 6.
+inline constexpr int kMinTables = 1;
+inline constexpr int kMinCodeLen = 1;
+inline constexpr int kRunA = 0;                       // zero-run digit of value 1
+inline constexpr int kRunB = 1;                       // zero-run digit of value 2
+inline constexpr int kRandTableSize = 512;            // entries of the randomisation table
+inline constexpr int kMaxDecodeLen = 22;              // decoding arrays use entries 0..22
+
+// Compressor work areas and tuning. The tuning values decide where blocks are sorted, randomised
+// and how tables are built, so they shape the output bytes: change one and the stream changes.
+inline constexpr int32_t kBlockBufferSize = kMaxCodedBlock + 21;  // block[-1] .. block[900019]
+inline constexpr int32_t kQuadrantEntries = kMaxCodedBlock + 20;
+inline constexpr int32_t kZptrEntries = kMaxCodedBlock;
+inline constexpr int32_t kFtabEntries = 65537;
+inline constexpr uint32_t kBucketSorted = 1u << 21;   // ftab flag: this small bucket is sorted
+inline constexpr int32_t kQuadrantMaxOrder = 65534;   // a big bucket's order numbers stay below
+inline constexpr int kQsortSmall = 20;                // ranges below this go to the Shell sort
+inline constexpr int kQsortMaxDepth = 10;             // ... and so do ranges deeper than this
+inline constexpr int kQsortStackInitial = 1000;       // pending ranges held before the stack grows
+inline constexpr int kTwoTablesBelow = 200;           // nMTF < 200: 2 tables; < 800: 4; else 6
+inline constexpr int kFourTablesBelow = 800;
+inline constexpr int kLesserIcost = 0;                // initial cost inside / outside a range
+inline constexpr int kGreaterIcost = 15;
+
 }  // namespace zdx
