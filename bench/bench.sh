@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# Compares zdx with gzip -9, xz -6 and zstd -19 on the files of a folder, in one run, and prints a
+# markdown table: ratio (compressed / original), compression and expansion speed in MB/s
+# (1 MB = 10^6 bytes) and peak resident memory, per file and in total.
+#
+#   bench/bench.sh FOLDER [ZDX]
+#
+# ZDX defaults to build/release/cli/zdx, built here as a Release build if it is missing.
+# Small files are run several times so that each timing covers at least about 2 MB.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+folder=${1:?usage: bench/bench.sh FOLDER [ZDX]}
+zdx=${2:-build/release/cli/zdx}
+if [ ! -x "$zdx" ]; then
+  cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DZDX_BUILD_TESTS=OFF -DZDX_BUILD_APP=OFF >/dev/null
+  cmake --build build/release --target zdx >/dev/null
+fi
+zdx=$(realpath "$zdx")
+for tool in gzip xz zstd /usr/bin/time; do
+  command -v "$tool" >/dev/null || { echo "bench: $tool is missing (run scripts/setup.sh)" >&2; exit 1; }
+done
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+now() { date +%s%N; }
+
+# run REPS CMD...: runs CMD REPS times; sets secs (per run) and rss (peak KiB of one run).
+run() {
+  local reps=$1; shift
+  local t0 t1
+  /usr/bin/time -f '%M' -o "$work/rss" "$@"
+  rss=$(tail -n 1 "$work/rss")
+  t0=$(now)
+  for ((r = 0; r < reps; r++)); do "$@"; done
+  t1=$(now)
+  secs=$(awk -v a="$t0" -v b="$t1" -v n="$reps" 'BEGIN { printf "%.6f", (b - a) / 1e9 / n }')
+}
+
+tools=(zdx gzip xz zstd)
+declare -A csize ctime dtime crss drss tot_c tot_ct tot_dt max_rss
+for t in "${tools[@]}"; do tot_c[$t]=0; tot_ct[$t]=0; tot_dt[$t]=0; max_rss[$t]=0; done
+tot_size=0
+rows=()
+
+mb() { awk -v b="$1" -v s="$2" 'BEGIN { if (s > 0) printf "%.1f", b / s / 1e6; else printf "-" }'; }
+ratio() { awk -v c="$1" -v o="$2" 'BEGIN { if (o > 0) printf "%.3f", c / o; else printf "-" }'; }
+
+while IFS= read -r -d '' file; do
+  size=$(stat -c %s "$file")
+  [ "$size" -gt 0 ] || continue
+  name=$(basename "$file")
+  reps=$(( 2000000 / size )); (( reps < 1 )) && reps=1; (( reps > 50 )) && reps=50
+  rm -rf "$work/in" "$work/out"; mkdir -p "$work/in" "$work/out"
+  cp "$file" "$work/in/$name"
+
+  # zdx: compress beside the input, expand a copy of the container in another folder.
+  run "$reps" "$zdx" -q -f "$work/in/$name"
+  ctime[zdx]=$secs; crss[zdx]=$rss
+  container=$(ls "$work/in/"*.zdx)
+  csize[zdx]=$(stat -c %s "$container")
+  cp "$container" "$work/out/"
+  run "$reps" "$zdx" -q -f "$work/out/$(basename "$container")"
+  dtime[zdx]=$secs; drss[zdx]=$rss
+  cmp -s "$file" "$work/out/$name" || { echo "bench: zdx round trip of $name differs" >&2; exit 1; }
+
+  for t in gzip xz zstd; do
+    case $t in
+      gzip) c=(gzip -9 -c); d=(gzip -d -c) ;;
+      xz) c=(xz -6 -c); d=(xz -d -c) ;;
+      zstd) c=(zstd -19 -q -c); d=(zstd -d -q -c) ;;
+    esac
+    # shellcheck disable=SC2016 # the inner shell expands them
+    run "$reps" sh -c '"$@" > "$0"' "$work/c.$t" "${c[@]}" "$work/in/$name"
+    ctime[$t]=$secs; crss[$t]=$rss
+    csize[$t]=$(stat -c %s "$work/c.$t")
+    # shellcheck disable=SC2016
+    run "$reps" sh -c '"$@" > "$0"' "$work/d.$t" "${d[@]}" "$work/c.$t"
+    dtime[$t]=$secs; drss[$t]=$rss
+    cmp -s "$file" "$work/d.$t" || { echo "bench: $t round trip of $name differs" >&2; exit 1; }
+  done
+
+  for t in "${tools[@]}"; do
+    r=${crss[$t]}; (( drss[$t] > r )) && r=${drss[$t]}
+    rows+=("| $name | $t | $size | $(ratio "${csize[$t]}" "$size") | $(mb "$size" "${ctime[$t]}") | $(mb "$size" "${dtime[$t]}") | $r |")
+    tot_c[$t]=$(( tot_c[$t] + csize[$t] ))
+    tot_ct[$t]=$(awk -v a="${tot_ct[$t]}" -v b="${ctime[$t]}" 'BEGIN { printf "%.6f", a + b }')
+    tot_dt[$t]=$(awk -v a="${tot_dt[$t]}" -v b="${dtime[$t]}" 'BEGIN { printf "%.6f", a + b }')
+    (( r > max_rss[$t] )) && max_rss[$t]=$r
+  done
+  tot_size=$(( tot_size + size ))
+done < <(find "$folder" -type f -print0 | sort -z)
+
+echo "| file | tool | size (bytes) | ratio | compress MB/s | expand MB/s | peak RSS (KiB) |"
+echo "|---|---|---:|---:|---:|---:|---:|"
+printf '%s\n' "${rows[@]}"
+for t in "${tools[@]}"; do
+  echo "| **total** | $t | $tot_size | $(ratio "${tot_c[$t]}" "$tot_size") | $(mb "$tot_size" "${tot_ct[$t]}") | $(mb "$tot_size" "${tot_dt[$t]}") | ${max_rss[$t]} |"
+done
