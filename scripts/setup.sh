@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev
   clang libclang-rt-14-dev
-  qt6-base-dev qt6-base-dev-tools qt6-tools-dev libqt6uitools6 libgl-dev
+  qt6-base-dev qt6-base-dev-tools qt6-tools-dev libqt6uitools6 libqt6svg6 libgl-dev
   xvfb xauth x11-apps imagemagick
   gzip xz-utils zstd time shellcheck
 )
