@@ -69,6 +69,10 @@ void DrainQueue() {
   QEventLoop loop;
   std::thread joiner([&loop] {
     g_thrd.Destroy();
+    // A file queued just before the close may have been signalled to a worker that was not
+    // yet running the worker loop: the stop request then drops that run. Finish such requests
+    // here, so that every queued file is processed before the application ends.
+    ProcessThrd(nullptr);
     // Queued: the loop quits on its own thread, even if the join ends before the loop runs.
     QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
   });

@@ -113,6 +113,14 @@ TEST_F(WorkerTest, StoppingWaitsUntilEveryWaitingRequestIsDone) {
   Queue("y.txt");
   Queue("missing.txt");
   fs::remove(dir_ / "missing.txt");
+  // Once the worker loop runs, a stop waits for it to drain the queue. (A run still owed to a
+  // thread that has not started it is dropped by the stop; the app finishes such requests
+  // itself after the join.)
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (StateOf(0) == kStateWait) {
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+    SleepCurrentThread(1);
+  }
   // Shutdown: posts no longer wait for a display, and the join returns only when the queue
   // is empty.
   g_stat.bQuit = true;
