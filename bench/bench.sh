@@ -1,17 +1,32 @@
 #!/usr/bin/env bash
 # Compares zdx with gzip -9, xz -6 and zstd -19 on the files of a folder, in one run, and prints a
 # markdown table: ratio (compressed / original), compression and expansion speed in MB/s
-# (1 MB = 10^6 bytes) and peak resident memory, per file and in total.
+# (1 MB = 10^6 bytes) and peak resident memory, per file and in total. Each tool runs on one
+# thread and on all cores: zdx -T1 and zdx, xz -6 and xz -6 -T0, zstd -19 and zstd -19 -T0.
 #
 #   bench/bench.sh FOLDER [ZDX]
+#   bench/bench.sh --big [MB] [ZDX]
+#
+# --big builds one text file of MB (default 60) million bytes from the text on this machine (the
+# corpus's text files, /usr/share/common-licenses and the man pages, repeated as needed) and runs
+# on it alone.
 #
 # ZDX defaults to build/release/cli/zdx, built here as a Release build if it is missing.
 # Small files are run several times so that each timing covers at least about 2 MB.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-folder=${1:?usage: bench/bench.sh FOLDER [ZDX]}
-zdx=${2:-build/release/cli/zdx}
+big=0
+if [ "${1:-}" = --big ]; then
+  big=1; shift
+  big_mb=60
+  if [[ "${1:-}" =~ ^[0-9]+$ ]]; then big_mb=$1; shift; fi
+  folder=
+else
+  folder=${1:?usage: bench/bench.sh FOLDER [ZDX] | bench/bench.sh --big [MB] [ZDX]}
+  shift
+fi
+zdx=${1:-build/release/cli/zdx}
 if [ ! -x "$zdx" ]; then
   cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DZDX_BUILD_TESTS=OFF -DZDX_BUILD_APP=OFF >/dev/null
   cmake --build build/release --target zdx >/dev/null
@@ -23,6 +38,21 @@ done
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+
+if [ "$big" = 1 ]; then
+  mkdir -p "$work/big"
+  text="$work/big/text.txt"
+  {
+    cat "$(dirname "$0")"/../../shared/corpus/text/*.txt 2>/dev/null || true
+    cat /usr/share/common-licenses/* 2>/dev/null || true
+    find /usr/share/man -name '*.gz' 2>/dev/null | sort | head -n 3000 | xargs -r zcat -f 2>/dev/null || true
+  } > "$work/seed.txt"
+  [ -s "$work/seed.txt" ] || { echo "bench: no text found to build the big input" >&2; exit 1; }
+  want=$(( big_mb * 1000000 ))
+  while [ "$(stat -c %s "$text" 2>/dev/null || echo 0)" -lt "$want" ]; do cat "$work/seed.txt" >> "$text"; done
+  truncate -s "$want" "$text"
+  folder="$work/big"
+fi
 
 now() { date +%s%N; }
 
@@ -38,7 +68,7 @@ run() {
   secs=$(awk -v a="$t0" -v b="$t1" -v n="$reps" 'BEGIN { printf "%.6f", (b - a) / 1e9 / n }')
 }
 
-tools=(zdx gzip xz zstd)
+tools=(zdx-T1 zdx gzip xz xz-T0 zstd zstd-T0)
 declare -A csize ctime dtime crss drss tot_c tot_ct tot_dt max_rss
 for t in "${tools[@]}"; do tot_c[$t]=0; tot_ct[$t]=0; tot_dt[$t]=0; max_rss[$t]=0; done
 tot_size=0
@@ -56,20 +86,26 @@ while IFS= read -r -d '' file; do
   cp "$file" "$work/in/$name"
 
   # zdx: compress beside the input, expand a copy of the container in another folder.
-  run "$reps" "$zdx" -q -f "$work/in/$name"
-  ctime[zdx]=$secs; crss[zdx]=$rss
-  container=$(ls "$work/in/"*.zdx)
-  csize[zdx]=$(stat -c %s "$container")
-  cp "$container" "$work/out/"
-  run "$reps" "$zdx" -q -f "$work/out/$(basename "$container")"
-  dtime[zdx]=$secs; drss[zdx]=$rss
-  cmp -s "$file" "$work/out/$name" || { echo "bench: zdx round trip of $name differs" >&2; exit 1; }
+  for t in zdx-T1 zdx; do
+    case $t in zdx-T1) zt=(-T1) ;; zdx) zt=() ;; esac
+    rm -f "$work/in/"*.zdx "$work/out/"*
+    run "$reps" "$zdx" "${zt[@]}" -q -f "$work/in/$name"
+    ctime[$t]=$secs; crss[$t]=$rss
+    container=$(ls "$work/in/"*.zdx)
+    csize[$t]=$(stat -c %s "$container")
+    cp "$container" "$work/out/"
+    run "$reps" "$zdx" "${zt[@]}" -q -f "$work/out/$(basename "$container")"
+    dtime[$t]=$secs; drss[$t]=$rss
+    cmp -s "$file" "$work/out/$name" || { echo "bench: $t round trip of $name differs" >&2; exit 1; }
+  done
 
-  for t in gzip xz zstd; do
+  for t in gzip xz xz-T0 zstd zstd-T0; do
     case $t in
       gzip) c=(gzip -9 -c); d=(gzip -d -c) ;;
-      xz) c=(xz -6 -c); d=(xz -d -c) ;;
-      zstd) c=(zstd -19 -q -c); d=(zstd -d -q -c) ;;
+      xz) c=(xz -6 -T1 -c); d=(xz -d -T1 -c) ;;
+      xz-T0) c=(xz -6 -T0 -c); d=(xz -d -T0 -c) ;;
+      zstd) c=(zstd -19 -T1 -q -c); d=(zstd -d -q -c) ;;
+      zstd-T0) c=(zstd -19 -T0 -q -c); d=(zstd -d -q -c) ;;
     esac
     # shellcheck disable=SC2016 # the inner shell expands them
     run "$reps" sh -c '"$@" > "$0"' "$work/c.$t" "${c[@]}" "$work/in/$name"

@@ -6,6 +6,7 @@
 // Speeds are uncompressed MB (10^6 bytes) per second of codec time, file I/O included.
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -40,10 +41,11 @@ long FileSize(FILE* f) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4 || (std::strcmp(argv[1], "c") != 0 && std::strcmp(argv[1], "x") != 0)) {
-    std::fprintf(stderr, "usage: %s c|x INPUT OUTPUT\n", argv[0]);
+  if ((argc != 4 && argc != 5) || (std::strcmp(argv[1], "c") != 0 && std::strcmp(argv[1], "x") != 0)) {
+    std::fprintf(stderr, "usage: %s c|x INPUT OUTPUT [THREADS]\n", argv[0]);
     return 2;
   }
+  if (argc == 5) SetEngineThreads(static_cast<unsigned>(std::strtoul(argv[4], nullptr, 10)));
   const bool bCompress = argv[1][0] == 'c';
   FILE* in = std::fopen(argv[2], "rb");
   FILE* out = std::fopen(argv[3], "wb");

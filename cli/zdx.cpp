@@ -1,5 +1,6 @@
 // zdx: the command-line face of the Zendrix engine. Each FILE is one request, handled by the same
 // job driver as the desktop app: a ".zdx" file is expanded, any other file compressed beside it.
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "codec/codec.h"
 #include "codec/format.h"
 #include "jobs/container.h"
 #include "jobs/errors.h"
@@ -42,6 +44,8 @@ const char kUsage[] =
     "                  original size, container size and ratio\n"
     "  -q, --quiet     print nothing but error messages\n"
     "  -v, --verbose   also print timings and speed\n"
+    "  -T, --threads=N use N threads (default: one per core; 1: single-threaded);\n"
+    "                  the output is the same for any N\n"
     "  -h, --help      show this help and exit\n"
     "  -V, --version   show the version and exit\n"
     "  --              treat every following argument as a file name\n"
@@ -68,6 +72,19 @@ std::string Ratio(uint32_t result, uint32_t source) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%.1f %%", double(result) * 100.0 / double(source));
   return buf;
+}
+
+// Reads the N of -T N / --threads N: 0 (one per core) up to 1024.
+bool ParseThreads(std::string_view text, unsigned& n) {
+  if (text.empty() || text.size() > 4) return false;
+  unsigned v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (v > 1024) return false;
+  n = v;
+  return true;
 }
 
 const Request& RequestAt(long index) { return *g_requests.At<Request>(index); }
@@ -166,6 +183,7 @@ bool Report(long index, const Options& options, double seconds) {
 
 int main(int argc, char** argv) {
   Options options;
+  unsigned threads = 0;
   std::vector<const char*> files;
   bool endOfOptions = false;
   for (int i = 1; i < argc; ++i) {
@@ -180,11 +198,24 @@ int main(int argc, char** argv) {
       else if (arg == "--list") options.list = true;
       else if (arg == "--quiet") options.quiet = true;
       else if (arg == "--verbose") options.verbose = true;
+      else if (arg == "--threads" || arg.starts_with("--threads=")) {
+        const char* value = arg == "--threads" ? (i + 1 < argc ? argv[++i] : nullptr) : argv[i] + 10;
+        if (!value) return Usage("option requires a number", argv[i]);
+        if (!ParseThreads(value, threads)) return Usage("invalid thread count", value);
+      }
       else if (arg == "--help") return std::fputs(kUsage, stdout), kExitOk;
       else if (arg == "--version") return std::printf("zdx (Zendrix) %s\n", ZDX_VERSION), kExitOk;
       else return Usage("unknown option", argv[i]);
     } else {
-      for (char c : arg.substr(1)) {
+      const std::string_view cluster = arg.substr(1);
+      for (size_t k = 0; k < cluster.size(); ++k) {
+        const char c = cluster[k];
+        if (c == 'T') {  // the number is the rest of the argument, or the next one
+          const char* value = k + 1 < cluster.size() ? argv[i] + 2 + k : (i + 1 < argc ? argv[++i] : nullptr);
+          if (!value) return Usage("option requires a number", "-T");
+          if (!ParseThreads(value, threads)) return Usage("invalid thread count", value);
+          break;
+        }
         switch (c) {
           case 'f': options.force = true; break;
           case 't': options.test = true; break;
@@ -203,6 +234,12 @@ int main(int argc, char** argv) {
   }
   if (files.empty()) return Usage("no files given", nullptr);
   if (options.test && options.list) return Usage("--test and --list cannot be combined", nullptr);
+
+  SetEngineThreads(threads);
+  // The codec's work areas (up to 3.6 MB each) are obtained and released per file, some on
+  // worker threads. With a fixed threshold each goes straight back to the system when released,
+  // instead of the allocator raising its threshold and keeping the memory in a thread's arena.
+  mallopt(M_MMAP_THRESHOLD, 256 * 1024);
 
   bool allOk = true;
   if (options.list) {

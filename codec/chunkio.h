@@ -7,9 +7,27 @@
 // write sets `bFailed`; the codec then stops at the next block boundary and reports failure.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "codec/format.h"
+
+// A failure flag that the refill and the flush side may set and test at the same time: a
+// parallel expansion refills on one thread while it flushes on another.
+class SharedFlag {
+ public:
+  SharedFlag(bool v = false) : v_(v) {}  // NOLINT: used as a plain bool
+  SharedFlag(const SharedFlag& o) : v_(static_cast<bool>(o)) {}
+  SharedFlag& operator=(const SharedFlag& o) { return *this = static_cast<bool>(o); }
+  SharedFlag& operator=(bool v) {
+    v_.store(v, std::memory_order_relaxed);
+    return *this;
+  }
+  operator bool() const { return v_.load(std::memory_order_relaxed); }  // NOLINT
+
+ private:
+  std::atomic<bool> v_;
+};
 
 struct ChunkIO {
   unsigned char* pbuff1 = nullptr;  // source chunk, kChunkSize bytes, owned by the caller
@@ -22,7 +40,7 @@ struct ChunkIO {
   uint32_t dstlen = 0;              // compressing: bytes written out; expanding: the output bound
   bool b_unget = false;             // a pushed-back source byte is waiting
   int c_unget = 0;                  // the pushed-back value
-  bool bFailed = false;             // the job's refill or flush failed; stop as soon as possible
+  SharedFlag bFailed = false;       // the job's refill or flush failed; stop as soon as possible
 
   // Refills pbuff1 with the next chunk and sets ibuff1 to 0 (ReadSrc(0) of the job).
   void (*pfnReadSrc)(ChunkIO& io) = nullptr;

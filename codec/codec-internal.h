@@ -204,6 +204,11 @@ void randomiseBlock(CompressState& s);
 // ---- Symbol encoding and the compressor driver (codec/compress.cpp).
 
 int Compress(CompressState& s, ChunkIO& io);
+// Threads worth using for a source of srclen bytes: never more than it can have blocks.
+unsigned compressThreadsFor(uint32_t srclen);
+// Compress on nThreads workers, one work-area set each; the stream is the one Compress makes.
+// Falls back to Compress when the sets are refused.
+int compressParallel(CompressState& w, ChunkIO& io, unsigned nThreads);
 int compressStream(CompressState& s, ChunkIO& io);
 void moveToFrontCodeAndSend(CompressState& s, ChunkIO& io);
 void makeMaps(SymbolMaps& m);
@@ -226,5 +231,11 @@ int getAndMoveToFrontDecode(ExpandState& s, ChunkIO& io);
 
 int Extract(ExpandState& s, ChunkIO& io);
 int undoReversibleTransformation_fast(ExpandState& s, ChunkIO& io);
+// The inverse transform's links of a decoded block, and the walk over them that puts it out.
+void buildLinks(uint32_t* tt, const uint8_t* ll8, const int32_t* unzftab, int32_t last);
+void walkLinks(ExpandState& s, ChunkIO& io, const uint32_t* tt, int32_t origPtr, bool randomised);
+// Extract as a two-thread pipeline; the same output and outcome. Falls back to Extract when its
+// work memory is refused.
+int extractParallel(ExpandState& s, ChunkIO& io);
 
 }  // namespace zdx

@@ -52,3 +52,14 @@ int Compress(ChunkIO& io, CodecError* pError = nullptr);
 // Bytes after the stream's last byte are never read.
 // Cost: about 4.5 MB of heap plus 70 KB of stack; time linear in the output.
 int Extract(ChunkIO& io, CodecError* pError = nullptr);
+
+// How many threads the engine uses, for every codec call and job from now on: 0 (the default)
+// means one per core, 1 the single-threaded path. The output bytes are the same for any count.
+// Compress then sorts and codes several blocks at once, each in its own work memory (about
+// 6.6 MB per thread); Extract decodes the next block while the current one is put out (about
+// 3.6 MB more). Source reads and output flushes stay in order: a parallel Extract refills on a
+// thread of its own while it flushes on the calling thread, so the two hooks must not share
+// state other than io.bFailed.
+void SetEngineThreads(unsigned n);
+// The thread count in effect (at least 1).
+unsigned EngineThreads();

@@ -2,8 +2,12 @@
 // runs spelled in run digits, and the symbols coded with 2, 4 or 6 Huffman tables, one chosen per
 // group of kGroupSize symbols and refined over kRefinementPasses passes.
 #include <algorithm>
+#include <memory>
+#include <new>
+#include <vector>
 
 #include "codec/codec-internal.h"
+#include "codec/parallel.h"
 
 namespace zdx {
 
@@ -397,11 +401,198 @@ int Compress(CompressState& s, ChunkIO& io) {
   return ok;
 }
 
+// ---- Several blocks at once.
+//
+// The calling thread loads the blocks in order, each into a free work-area set (source reads,
+// run-length form and block checksum stay sequential), a worker sorts and codes the block into
+// bytes of its own, and the calling thread appends those bits to the stream in block order.
+// Blocks are not byte-aligned, so each coded block is made as if it started at bit 0 and joined
+// bit by bit: the stream is the same as the one-thread stream.
+
+namespace {
+
+// Source bytes that always fill a block: a block is cut once its run-length form passes
+// kBlockLoadLimit, and that form takes at most 5 bytes per 4 source bytes.
+constexpr uint32_t kMinSourcePerBlock = (static_cast<uint32_t>(kBlockLoadLimit) + 1) * 4 / 5;
+
+struct BlockJob;
+
+// A block's coded bytes. They go into the quadrant's memory, which sorting no longer needs, one
+// chunk after another; only a block coded larger than that memory (which real blocks never are)
+// continues in an overflow vector.
+struct BlockOut : ChunkIO {
+  unsigned char* region = nullptr;
+  uint32_t nSlots = 0;     // chunks the region holds
+  uint32_t nFull = 0;      // region chunks filled, in order
+  std::vector<unsigned char> overflow;  // full chunks after them, all passed through the last slot
+  bool bNoMemory = false;
+
+  void Start(unsigned char* memory, size_t bytes) {
+    region = memory;
+    nSlots = static_cast<uint32_t>(bytes / kChunkSize);
+    nFull = 0;
+    overflow.clear();
+    bNoMemory = false;
+    pbuff2 = region;
+    ibuff2 = 0;
+    dstcur = 0;
+    pfnWriteDst = &Flush;
+  }
+  static void Flush(ChunkIO& io) {
+    auto& o = static_cast<BlockOut&>(io);
+    if (o.nFull + 1 < o.nSlots) {
+      ++o.nFull;
+      o.pbuff2 = o.region + size_t{o.nFull} * kChunkSize;
+    } else {
+      try {
+        o.overflow.insert(o.overflow.end(), o.pbuff2, o.pbuff2 + kChunkSize);
+      } catch (const std::bad_alloc&) {
+        o.bNoMemory = true;
+      }
+    }
+    o.ibuff2 = 0;
+  }
+};
+
+struct BlockJob {
+  CompressState s;
+  BlockOut out;
+  uint32_t blockCRC = 0;
+  int ok = 0;
+  Task task;
+};
+
+// On a worker: sorts the loaded block and codes it, header included, into job.out.
+void codeBlock(void* arg) {
+  BlockJob& job = *static_cast<BlockJob*>(arg);
+  CompressState& s = job.s;
+  job.ok = doReversibleTransformation(s);
+  if (!job.ok) return;
+  static_assert(sizeof(uint16_t) * kQuadrantEntries >= 2 * kChunkSize);
+  job.out.Start(reinterpret_cast<unsigned char*>(s.quadrant), sizeof(uint16_t) * kQuadrantEntries);
+  bsSetStream(s, 1);
+  for (const uint8_t b : kBlockMarker) bsW(s, job.out, 8, b);
+  bsPutUInt32(s, job.out, job.blockCRC);
+  bsW(s, job.out, 1, s.blockRandomised ? 1 : 0);
+  moveToFrontCodeAndSend(s, job.out);
+  if (job.out.bNoMemory) {
+    s.error = CodecError::NoMemory;
+    job.ok = 0;
+  }
+}
+
+void appendBytes(CompressState& w, ChunkIO& io, const unsigned char* p, size_t n) {
+  for (size_t i = 0; i < n; ++i) bsW(w, io, 8, p[i]);
+}
+
+// On the calling thread: appends a coded block's bits to the stream.
+void appendBlock(CompressState& w, ChunkIO& io, BlockJob& job) {
+  const BlockOut& o = job.out;
+  appendBytes(w, io, o.region, size_t{o.nFull} * kChunkSize);
+  appendBytes(w, io, o.overflow.data(), o.overflow.size());
+  appendBytes(w, io, o.pbuff2, o.ibuff2);
+  CompressState& s = job.s;
+  while (s.bsLive >= 8) {
+    bsW(w, io, 8, s.bsBuff >> 24);
+    s.bsBuff <<= 8;
+    s.bsLive -= 8;
+  }
+  if (s.bsLive > 0) bsW(w, io, s.bsLive, s.bsBuff >> (32 - s.bsLive));
+}
+
+// The work-area sets, obtained together so that a refusal leaves nothing behind.
+struct JobSet {
+  std::unique_ptr<BlockJob[]> jobs;
+  unsigned n = 0;
+  ~JobSet() { Release(); }
+  void Release() {
+    for (unsigned i = 0; i < n; ++i) FreeAll(jobs[i].s);
+    jobs.reset();
+    n = 0;
+  }
+  bool Obtain(unsigned count) {
+    jobs.reset(new (std::nothrow) BlockJob[count]);
+    if (!jobs) return false;
+    for (n = 0; n < count; ++n) {
+      if (!allocateCompressStructures(jobs[n].s)) return false;
+      jobs[n].task.run = &codeBlock;
+      jobs[n].task.arg = &jobs[n];
+    }
+    return true;
+  }
+};
+
+}  // namespace
+
+unsigned compressThreadsFor(uint32_t srclen) {
+  const unsigned maxBlocks = srclen / kMinSourcePerBlock + 1;
+  return std::min(EngineThreads(), maxBlocks);
+}
+
+int compressParallel(CompressState& w, ChunkIO& io, unsigned nThreads) {
+  io.b_unget = false;
+  w.error = CodecError::None;
+  JobSet set;
+  if (!set.Obtain(nThreads)) {
+    set.Release();
+    return Compress(w, io);  // one set may still be had
+  }
+  TaskPool pool(nThreads);
+
+  bsSetStream(w, 1);
+  w.combinedCRC = 0;
+  uint64_t loaded = 0;  // blocks handed to the workers
+  uint64_t joined = 0;  // blocks appended to the stream
+  bool failed = false;
+  auto joinOldest = [&] {
+    BlockJob& job = set.jobs[joined++ % nThreads];
+    pool.Wait(job.task);
+    if (failed) return;
+    if (!job.ok) {
+      failed = true;
+      w.error = job.s.error;
+      return;
+    }
+    appendBlock(w, io, job);
+  };
+
+  while (!failed && !io.bFailed) {
+    if (loaded - joined == nThreads) {
+      joinOldest();
+      if (failed || io.bFailed) break;
+    }
+    BlockJob& job = set.jobs[loaded % nThreads];
+    initialiseCRC(job.s.globalCrc);
+    loadAndRLEsource(job.s, io);
+    if (io.bFailed || job.s.last == -1) break;
+    job.blockCRC = getFinalCRC(job.s.globalCrc);
+    w.combinedCRC = combineCRC(w.combinedCRC, job.blockCRC);
+    pool.Submit(job.task);
+    ++loaded;
+  }
+  while (joined < loaded) joinOldest();  // every worker is done with its set before it is freed
+  if (failed) return 0;
+  if (io.bFailed) {
+    w.error = CodecError::Io;
+    return 0;
+  }
+
+  for (const uint8_t b : kEndMarker) bsW(w, io, 8, b);
+  bsPutUInt32(w, io, w.combinedCRC);
+  bsFinishedWithStream(w, io);
+  if (io.bFailed) {
+    w.error = CodecError::Io;
+    return 0;
+  }
+  return 1;
+}
+
 }  // namespace zdx
 
 int Compress(ChunkIO& io, CodecError* pError) {
   zdx::CompressState s;
-  const int ok = zdx::Compress(s, io);
+  const unsigned nThreads = zdx::compressThreadsFor(io.srclen);
+  const int ok = nThreads > 1 ? zdx::compressParallel(s, io, nThreads) : zdx::Compress(s, io);
   if (pError != nullptr) *pError = s.error;
   return ok;
 }

@@ -1,7 +1,12 @@
 // The inverse transform and the expander driver.
 #include <algorithm>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <new>
 
 #include "codec/codec-internal.h"
+#include "codec/parallel.h"
 
 namespace zdx {
 
@@ -101,25 +106,29 @@ void walkBlock(ExpandState& s, ChunkIO& io, const uint32_t* tt, uint32_t tPos) {
 
 }  // namespace
 
-int undoReversibleTransformation_fast(ExpandState& s, ChunkIO& io) {
-  // cftab[b] = number of entries below b. Entry i of the sequence is the cftab[b]-th in sorted
-  // order, whose link leads to i.
+// cftab[b] = number of entries below b. Entry i of the sequence is the cftab[b]-th in sorted
+// order, whose link leads to i.
+void buildLinks(uint32_t* tt, const uint8_t* ll8, const int32_t* unzftab, int32_t last) {
   int32_t cftab[257];
   cftab[0] = 0;
-  for (int b = 0; b < 256; ++b) cftab[b + 1] = s.unzftab[b];
+  for (int b = 0; b < 256; ++b) cftab[b + 1] = unzftab[b];
   for (int b = 1; b <= 256; ++b) cftab[b] += cftab[b - 1];
-  uint32_t* const tt = s.tt;
-  const uint8_t* const ll8 = s.ll8;
-  const int32_t last = s.last;
   for (int32_t i = 0; i <= last; ++i) tt[i] = ll8[i];
   for (int32_t i = 0; i <= last; ++i) tt[cftab[ll8[i]]++] |= static_cast<uint32_t>(i) << 8;
+}
 
-  const uint32_t tPos = tt[s.origPtr] >> 8;
-  if (s.blockRandomised) {
+void walkLinks(ExpandState& s, ChunkIO& io, const uint32_t* tt, int32_t origPtr, bool randomised) {
+  const uint32_t tPos = tt[origPtr] >> 8;
+  if (randomised) {
     walkBlock<true>(s, io, tt, tPos);
   } else {
     walkBlock<false>(s, io, tt, tPos);
   }
+}
+
+int undoReversibleTransformation_fast(ExpandState& s, ChunkIO& io) {
+  buildLinks(s.tt, s.ll8, s.unzftab, s.last);
+  walkLinks(s, io, s.tt, s.origPtr, s.blockRandomised);
   return 1;
 }
 
@@ -167,11 +176,182 @@ int Extract(ExpandState& s, ChunkIO& io) {
   }
 }
 
+// ---- Expansion as a pipeline.
+//
+// A reader thread takes the stream's bits, decodes each block's tables and symbols and builds
+// its links, into two sets of links used in turn; the calling thread walks the links in block
+// order, checks the checksums and puts the bytes out. So reading and decoding the next block
+// overlaps the output of the current one, and refills happen on the reader thread only, flushes
+// on the calling thread only.
+
+namespace {
+
+struct DecodedBlock {
+  enum Kind : uint8_t { kBlock, kEnd, kDamaged, kStopped };
+  uint32_t* tt = nullptr;
+  int32_t last = -1;
+  int32_t origPtr = 0;
+  bool randomised = false;
+  uint32_t storedCRC = 0;  // the block's, or the combined checksum at the end
+  Kind kind = kDamaged;
+  bool ready = false;  // guarded by the pipeline's lock: the reader has filled it
+};
+
+class ExpandPipeline {
+ public:
+  ExpandPipeline(ExpandState& out, ChunkIO& io) : out_(out), io_(io) {
+    reader_.pfnAlloc = out.pfnAlloc;
+    reader_.pfnFree = out.pfnFree;
+  }
+  ~ExpandPipeline() {
+    if (reader_.ll8 != nullptr) reader_.pfnFree(reader_.ll8);
+    for (DecodedBlock& d : slots_)
+      if (d.tt != nullptr) reader_.pfnFree(d.tt);
+  }
+  ExpandPipeline(const ExpandPipeline&) = delete;
+  ExpandPipeline& operator=(const ExpandPipeline&) = delete;
+
+  bool Obtain() {
+    reader_.ll8 = static_cast<uint8_t*>(reader_.pfnAlloc(sizeof(uint8_t) * kMaxCodedBlock));
+    if (reader_.ll8 == nullptr) return false;
+    for (DecodedBlock& d : slots_) {
+      d.tt = static_cast<uint32_t*>(reader_.pfnAlloc(sizeof(uint32_t) * kMaxCodedBlock));
+      if (d.tt == nullptr) return false;
+    }
+    return true;
+  }
+
+  int Run() {
+    TaskPool pool(1);
+    Task readerTask{&ReadAll, this};
+    pool.Submit(readerTask);
+    const int ok = Consume();
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    pool.Wait(readerTask);
+    return ok;
+  }
+
+ private:
+  static void ReadAll(void* self) { static_cast<ExpandPipeline*>(self)->Read(); }
+
+  // On the reader thread: decodes block after block until the end, a failure or a stop. A block
+  // is decoded before its set of links is free, so the reader stays a block ahead.
+  void Read() {
+    ExpandState& s = reader_;
+    for (uint64_t k = 0;; ++k) {
+      DecodedBlock next;
+      DecodeOne(s, next);
+      DecodedBlock& d = slots_[k & 1];
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return stop_ || !d.ready; });
+        if (stop_) return;
+      }
+      if (next.kind == DecodedBlock::kBlock) buildLinks(d.tt, s.ll8, s.unzftab, s.last);
+      d.last = next.last;
+      d.origPtr = next.origPtr;
+      d.randomised = next.randomised;
+      d.storedCRC = next.storedCRC;
+      d.kind = next.kind;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        d.ready = true;
+      }
+      changed_.notify_all();
+      if (d.kind != DecodedBlock::kBlock) return;
+    }
+  }
+
+  // Reads one block (into the reader's ll8) or the end of the stream; sets all but d.tt.
+  void DecodeOne(ExpandState& s, DecodedBlock& d) {
+    d.kind = DecodedBlock::kDamaged;
+    if (io_.bFailed) {
+      d.kind = DecodedBlock::kStopped;
+      return;
+    }
+    uint8_t marker[6];
+    for (uint8_t& b : marker) b = static_cast<uint8_t>(bsR(s, io_, 8));
+    if (marker[0] == kEndMarker[0]) {
+      if (!std::equal(marker, marker + 6, kEndMarker)) return;
+      d.storedCRC = bsGetUInt32(s, io_);
+      d.kind = DecodedBlock::kEnd;
+      return;
+    }
+    if (!std::equal(marker, marker + 6, kBlockMarker)) return;
+    d.storedCRC = bsGetUInt32(s, io_);
+    d.randomised = bsR(s, io_, 1) == 1;
+    if (!getAndMoveToFrontDecode(s, io_)) return;
+    d.last = s.last;
+    d.origPtr = s.origPtr;
+    d.kind = DecodedBlock::kBlock;
+  }
+
+  // On the calling thread: puts the decoded blocks out in order and checks them.
+  int Consume() {
+    ExpandState& s = out_;
+    s.computedCombinedCRC = 0;
+    for (uint64_t k = 0;; ++k) {
+      DecodedBlock& d = slots_[k & 1];
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return d.ready; });
+      }
+      if (io_.bFailed || d.kind == DecodedBlock::kDamaged || d.kind == DecodedBlock::kStopped) return 0;
+      if (d.kind == DecodedBlock::kEnd) {
+        s.storedCombinedCRC = d.storedCRC;
+        return s.storedCombinedCRC == s.computedCombinedCRC && !io_.bFailed ? 1 : 0;
+      }
+      s.storedBlockCRC = d.storedCRC;
+      s.blockRandomised = d.randomised;
+      s.last = d.last;
+      initialiseCRC(s.globalCrc);
+      walkLinks(s, io_, d.tt, d.origPtr, d.randomised);
+      s.computedBlockCRC = getFinalCRC(s.globalCrc);
+      if (s.storedBlockCRC != s.computedBlockCRC) return 0;
+      s.computedCombinedCRC = combineCRC(s.computedCombinedCRC, s.computedBlockCRC);
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        d.ready = false;
+      }
+      changed_.notify_all();
+    }
+  }
+
+  ExpandState& out_;
+  ExpandState reader_;
+  ChunkIO& io_;
+  DecodedBlock slots_[2];
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool stop_ = false;  // guarded by mutex_: the calling thread is done
+};
+
+}  // namespace
+
+int extractParallel(ExpandState& s, ChunkIO& io) {
+  s.error = CodecError::None;
+  auto pipeline = std::unique_ptr<ExpandPipeline>(new (std::nothrow) ExpandPipeline(s, io));
+  if (!pipeline || !pipeline->Obtain()) {
+    pipeline.reset();
+    return Extract(s, io);  // the one-thread work memory may still be had
+  }
+  if (pipeline->Run() == 1) return 1;
+  s.error = io.bFailed ? CodecError::Io : CodecError::Damaged;
+  return 0;
+}
+
 }  // namespace zdx
 
 int Extract(ChunkIO& io, CodecError* pError) {
+  // Shorter streams hold a block or two of text: not worth a second thread.
+  constexpr uint32_t kPipelineFrom = 64 * 1024;
   zdx::ExpandState s;
-  const int ok = zdx::Extract(s, io);
+  const int ok = EngineThreads() > 1 && io.srclen >= kPipelineFrom ? zdx::extractParallel(s, io)
+                                                                         : zdx::Extract(s, io);
   if (pError != nullptr) *pError = s.error;
   return ok;
 }

@@ -159,7 +159,7 @@ JobError CompressFile(ProcState& s, Input& in, const char* path, const JobOption
   s.dstlen += header.HeaderSize();
 
   ReadSrc(s, 1);
-  if (Compress(s) != 1) return s.bFailed ? s.nError : JobError::NoMemory;
+  if (Compress(s) != 1) return s.bFailed ? JobError(s.nError) : JobError::NoMemory;
   WriteDst(s);
   if (s.bFailed) return s.nError;
   return out.Commit(in.stat(), options.bReplace);

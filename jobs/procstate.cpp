@@ -128,7 +128,7 @@ void ProcState::Reset(unsigned char* buff1, unsigned char* buff2) {
 }
 
 void ProcState::Fail(JobError e) {
-  if (nError == JobError::None) nError = e;
+  nError.SetFirst(e);
   bFailed = true;
 }
 

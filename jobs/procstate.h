@@ -9,6 +9,7 @@
 // The filters work byte by byte, so the stored bytes are the same on any host.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 
@@ -16,6 +17,27 @@
 #include "jobs/errors.h"
 
 struct ProcStatus;
+
+// The first failure of a job. A parallel expansion refills on one thread while it flushes on
+// another, so either side may record a failure at any time; the first one recorded stays.
+class SharedError {
+ public:
+  SharedError(JobError e = JobError::None) : v_(e) {}  // NOLINT: used as a plain JobError
+  SharedError(const SharedError& o) : v_(static_cast<JobError>(o)) {}
+  SharedError& operator=(const SharedError& o) {
+    v_.store(static_cast<JobError>(o), std::memory_order_relaxed);
+    return *this;
+  }
+  operator JobError() const { return v_.load(std::memory_order_relaxed); }  // NOLINT
+  // Records e unless a failure was recorded before.
+  void SetFirst(JobError e) {
+    JobError none = JobError::None;
+    v_.compare_exchange_strong(none, e, std::memory_order_relaxed);
+  }
+
+ private:
+  std::atomic<JobError> v_;
+};
 
 struct ProcState : ChunkIO {
   std::FILE* src = nullptr;
@@ -36,7 +58,7 @@ struct ProcState : ChunkIO {
   // Ours: when set, WriteDst only counts bytes (trial compressions, verification).
   bool bDiscardOutput = false;
   // Ours: the first failure of a refill or flush.
-  JobError nError = JobError::None;
+  SharedError nError = JobError::None;
 
   // Sets every cursor and carry to its start value and installs the ReadSrc/WriteDst hooks.
   void Reset(unsigned char* buff1, unsigned char* buff2);
