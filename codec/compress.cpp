@@ -352,6 +352,32 @@ void moveToFrontCodeAndSend(CompressState& s, ChunkIO& io) {
   sendMTFValues(s, io);
 }
 
+namespace {
+
+// A block starts with its marker, its CRC and the randomised flag.
+void writeBlockHeader(CompressState& s, ChunkIO& io, uint32_t blockCRC) {
+  for (const uint8_t b : kBlockMarker) bsW(s, io, 8, b);
+  bsPutUInt32(s, io, blockCRC);
+  bsW(s, io, 1, s.blockRandomised ? 1 : 0);
+}
+
+// Ends the stream after its last block: end marker, combined CRC and the padding of the last
+// byte. Returns 0 with Io when a refill or flush has failed on the way.
+int finishStream(CompressState& s, ChunkIO& io) {
+  if (!io.bFailed) {
+    for (const uint8_t b : kEndMarker) bsW(s, io, 8, b);
+    bsPutUInt32(s, io, s.combinedCRC);
+    bsFinishedWithStream(s, io);
+  }
+  if (io.bFailed) {
+    s.error = CodecError::Io;
+    return 0;
+  }
+  return 1;
+}
+
+}  // namespace
+
 int compressStream(CompressState& s, ChunkIO& io) {
   bsSetStream(s, 1);
   s.combinedCRC = 0;
@@ -367,24 +393,10 @@ int compressStream(CompressState& s, ChunkIO& io) {
 
     if (!doReversibleTransformation(s)) return 0;
 
-    for (const uint8_t b : kBlockMarker) bsW(s, io, 8, b);
-    bsPutUInt32(s, io, blockCRC);
-    bsW(s, io, 1, s.blockRandomised ? 1 : 0);
+    writeBlockHeader(s, io, blockCRC);
     moveToFrontCodeAndSend(s, io);
   }
-  if (io.bFailed) {
-    s.error = CodecError::Io;
-    return 0;
-  }
-
-  for (const uint8_t b : kEndMarker) bsW(s, io, 8, b);
-  bsPutUInt32(s, io, s.combinedCRC);
-  bsFinishedWithStream(s, io);
-  if (io.bFailed) {
-    s.error = CodecError::Io;
-    return 0;
-  }
-  return 1;
+  return finishStream(s, io);
 }
 
 int Compress(CompressState& s, ChunkIO& io) {
@@ -471,9 +483,7 @@ void codeBlock(void* arg) {
   static_assert(sizeof(uint16_t) * kQuadrantEntries >= 2 * kChunkSize);
   job.out.Start(reinterpret_cast<unsigned char*>(s.quadrant), sizeof(uint16_t) * kQuadrantEntries);
   bsSetStream(s, 1);
-  for (const uint8_t b : kBlockMarker) bsW(s, job.out, 8, b);
-  bsPutUInt32(s, job.out, job.blockCRC);
-  bsW(s, job.out, 1, s.blockRandomised ? 1 : 0);
+  writeBlockHeader(s, job.out, job.blockCRC);
   moveToFrontCodeAndSend(s, job.out);
   if (job.out.bNoMemory) {
     s.error = CodecError::NoMemory;
@@ -572,19 +582,7 @@ int compressParallel(CompressState& w, ChunkIO& io, unsigned nThreads) {
   }
   while (joined < loaded) joinOldest();  // every worker is done with its set before it is freed
   if (failed) return 0;
-  if (io.bFailed) {
-    w.error = CodecError::Io;
-    return 0;
-  }
-
-  for (const uint8_t b : kEndMarker) bsW(w, io, 8, b);
-  bsPutUInt32(w, io, w.combinedCRC);
-  bsFinishedWithStream(w, io);
-  if (io.bFailed) {
-    w.error = CodecError::Io;
-    return 0;
-  }
-  return 1;
+  return finishStream(w, io);
 }
 
 }  // namespace zdx
