@@ -212,6 +212,15 @@ int compressParallel(CompressState& w, ChunkIO& io, unsigned nThreads);
 int compressStream(CompressState& s, ChunkIO& io);
 void moveToFrontCodeAndSend(CompressState& s, ChunkIO& io);
 void makeMaps(SymbolMaps& m);
+// The shortest and longest code length of one table over the alphabet.
+inline void codeLengthRange(const uint8_t* len, int alphaSize, int& minLen, int& maxLen) {
+  minLen = 32;
+  maxLen = 0;
+  for (int i = 0; i < alphaSize; ++i) {
+    if (len[i] > maxLen) maxLen = len[i];
+    if (len[i] < minLen) minLen = len[i];
+  }
+}
 void generateMTFValues(CompressState& s);
 void sendMTFValues(CompressState& s, ChunkIO& io);
 void hbMakeCodeLengths(uint8_t* len, const int32_t* freq, int alphaSize, int maxLen);

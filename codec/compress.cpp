@@ -282,12 +282,8 @@ void sendMTFValues(CompressState& s, ChunkIO& io) {
   }
 
   for (int t = 0; t < nGroups; ++t) {
-    int minLen = 32;
-    int maxLen = 0;
-    for (int i = 0; i < alphaSize; ++i) {
-      if (s.len[t][i] > maxLen) maxLen = s.len[t][i];
-      if (s.len[t][i] < minLen) minLen = s.len[t][i];
-    }
+    int minLen, maxLen;
+    codeLengthRange(s.len[t], alphaSize, minLen, maxLen);
     hbAssignCodes(s.code[t], s.len[t], minLen, maxLen, alphaSize);
   }
 

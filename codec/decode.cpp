@@ -134,12 +134,8 @@ int recvDecodingTables(ExpandState& s, ChunkIO& io) {
   }
 
   for (int t = 0; t < nGroups; ++t) {
-    int minLen = 32;
-    int maxLen = 0;
-    for (int i = 0; i < alphaSize; ++i) {
-      if (s.len[t][i] > maxLen) maxLen = s.len[t][i];
-      if (s.len[t][i] < minLen) minLen = s.len[t][i];
-    }
+    int minLen, maxLen;
+    codeLengthRange(s.len[t], alphaSize, minLen, maxLen);
     hbCreateDecodeTables(s.limit[t], s.base[t], s.perm[t], s.len[t], minLen, maxLen, alphaSize);
     s.minLens[t] = minLen;
     s.maxLens[t] = maxLen;

@@ -7,18 +7,10 @@
 #include <vector>
 
 #include "jobs/requests.h"
+#include "threads/wait_until.h"
 
 namespace {
 
-template <class Pred>
-bool WaitUntil(Pred done) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    SleepCurrentThread(1);
-  }
-  return true;
-}
 
 // A sleep that counts its calls and remembers the duration asked for, but sleeps only 1 ms.
 std::atomic<int> g_sleeps{0};

@@ -16,21 +16,12 @@
 
 #include "support/xlock.h"
 #include "support/xthread.h"
+#include "threads/wait_until.h"
 
 namespace {
 
 constexpr long kGraceMs = 20;
 
-// Polls `done` until it holds or a generous deadline passes.
-template <class Pred>
-bool WaitUntil(Pred done) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    SleepCurrentThread(1);
-  }
-  return true;
-}
 
 bool IsHeld(CXLock& lock) {
   if (pthread_mutex_trylock(&lock.mutex) != 0) return true;

@@ -13,6 +13,7 @@
 #include "codec/format.h"
 #include "jobs/process.h"
 #include "jobs/requests.h"
+#include "threads/wait_until.h"
 
 namespace fs = std::filesystem;
 
@@ -97,11 +98,8 @@ TEST_F(WorkerTest, ProcessesEachRequestOnceInOrderOfIntake) {
 TEST_F(WorkerTest, AFileAddedDuringAJobIsTakenNext) {
   Queue("first.txt");
   // Wait until the first job is in work, then queue the second while it runs.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  for (ProcStatus::Post post; !g_stat.Take(post);) {
-    ASSERT_LT(std::chrono::steady_clock::now(), deadline);
-    SleepCurrentThread(1);
-  }
+  ProcStatus::Post post;
+  ASSERT_TRUE(WaitUntil([&] { return g_stat.Take(post); }, 60));
   Queue("second.txt");
   TakeRowsUntilDone();
   EXPECT_EQ(StateOf(0), kStateCompressed);
@@ -116,11 +114,7 @@ TEST_F(WorkerTest, StoppingWaitsUntilEveryWaitingRequestIsDone) {
   // Once the worker loop runs, a stop waits for it to drain the queue. (A run still owed to a
   // thread that has not started it is dropped by the stop; the app finishes such requests
   // itself after the join.)
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (StateOf(0) == kStateWait) {
-    ASSERT_LT(std::chrono::steady_clock::now(), deadline);
-    SleepCurrentThread(1);
-  }
+  ASSERT_TRUE(WaitUntil([&] { return StateOf(0) != kStateWait; }, 60));
   // Shutdown: posts no longer wait for a display, and the join returns only when the queue
   // is empty.
   g_stat.bQuit = true;
