@@ -2,8 +2,10 @@
 // runs spelled in run digits, and the symbols coded with 2, 4 or 6 Huffman tables, one chosen per
 // group of kGroupSize symbols and refined over kRefinementPasses passes.
 #include <algorithm>
+#include <iterator>
 #include <memory>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "codec/codec-internal.h"
@@ -411,8 +413,8 @@ int Compress(CompressState& s, ChunkIO& io) {
 
 // ---- Several blocks at once.
 //
-// The calling thread loads the blocks in order, each into a free work-area set (source reads,
-// run-length form and block checksum stay sequential), a worker sorts and codes the block into
+// The calling thread loads the blocks in order (source reads, run-length form and block checksum
+// stay sequential) and hands each to a free work-area set, a worker sorts and codes the block into
 // bytes of its own, and the calling thread appends those bits to the stream in block order.
 // Blocks are not byte-aligned, so each coded block is made as if it started at bit 0 and joined
 // bit by bit: the stream is the same as the one-thread stream.
@@ -506,17 +508,24 @@ void appendBlock(CompressState& w, ChunkIO& io, BlockJob& job) {
   if (s.bsLive > 0) bsW(w, io, s.bsLive, s.bsBuff >> (32 - s.bsLive));
 }
 
-// The work-area sets, obtained together so that a refusal leaves nothing behind.
+// The work-area sets, obtained together so that a refusal leaves nothing behind, and the block
+// buffer of `ahead`, which loads the next block while every set is busy. When a set comes free,
+// the loaded buffer and the set's buffer trade places, so a worker never waits for a load.
 struct JobSet {
   std::unique_ptr<BlockJob[]> jobs;
   unsigned n = 0;
+  CompressState ahead;
   ~JobSet() { Release(); }
   void Release() {
     for (unsigned i = 0; i < n; ++i) FreeAll(jobs[i].s);
+    FreeAll(ahead);
     jobs.reset();
     n = 0;
   }
   bool Obtain(unsigned count) {
+    ahead.blockX = static_cast<unsigned char*>(ahead.pfnAlloc(sizeof(unsigned char) * kBlockBufferSize));
+    if (ahead.blockX == nullptr) return false;
+    ahead.block = ahead.blockX + 1;
     jobs.reset(new (std::nothrow) BlockJob[count]);
     if (!jobs) return false;
     for (n = 0; n < count; ++n) {
@@ -562,16 +571,21 @@ int compressParallel(CompressState& w, ChunkIO& io, unsigned nThreads) {
     appendBlock(w, io, job);
   };
 
+  CompressState& ahead = set.ahead;
   while (!failed && !io.bFailed) {
+    initialiseCRC(ahead.globalCrc);
+    loadAndRLEsource(ahead, io);
+    if (io.bFailed || ahead.last == -1) break;
     if (loaded - joined == nThreads) {
       joinOldest();
       if (failed || io.bFailed) break;
     }
     BlockJob& job = set.jobs[loaded % nThreads];
-    initialiseCRC(job.s.globalCrc);
-    loadAndRLEsource(job.s, io);
-    if (io.bFailed || job.s.last == -1) break;
-    job.blockCRC = getFinalCRC(job.s.globalCrc);
+    std::swap(job.s.blockX, ahead.blockX);
+    std::swap(job.s.block, ahead.block);
+    job.s.last = ahead.last;
+    std::copy(std::begin(ahead.inUse), std::end(ahead.inUse), std::begin(job.s.inUse));
+    job.blockCRC = getFinalCRC(ahead.globalCrc);
     w.combinedCRC = combineCRC(w.combinedCRC, job.blockCRC);
     pool.Submit(job.task);
     ++loaded;
