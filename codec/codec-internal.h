@@ -240,11 +240,11 @@ int getAndMoveToFrontDecode(ExpandState& s, ChunkIO& io);
 
 int Extract(ExpandState& s, ChunkIO& io);
 int undoReversibleTransformation_fast(ExpandState& s, ChunkIO& io);
-// The inverse transform's links of a decoded block, and the walk over them that puts it out.
+// The inverse transform's links of a decoded block.
 void buildLinks(uint32_t* tt, const uint8_t* ll8, const int32_t* unzftab, int32_t last);
-void walkLinks(ExpandState& s, ChunkIO& io, const uint32_t* tt, int32_t origPtr, bool randomised);
-// Extract as a two-thread pipeline; the same output and outcome. Falls back to Extract when its
-// work memory is refused.
-int extractParallel(ExpandState& s, ChunkIO& io);
+// Extract on nThreads threads besides the calling thread: a reader and nThreads - 1 walkers;
+// the same output and outcome. Falls back to Extract when its threads or work memory are
+// refused.
+int extractParallel(ExpandState& s, ChunkIO& io, unsigned nThreads);
 
 }  // namespace zdx
