@@ -242,9 +242,8 @@ int Extract(ExpandState& s, ChunkIO& io);
 int undoReversibleTransformation_fast(ExpandState& s, ChunkIO& io);
 // The inverse transform's links of a decoded block.
 void buildLinks(uint32_t* tt, const uint8_t* ll8, const int32_t* unzftab, int32_t last);
-// Extract on nThreads threads besides the calling thread: a reader and nThreads - 1 walkers;
-// the same output and outcome. Falls back to Extract when its threads or work memory are
-// refused.
+// Extract on nThreads threads, the calling thread among them; the same output and outcome.
+// Falls back to Extract when its threads or work memory are refused.
 int extractParallel(ExpandState& s, ChunkIO& io, unsigned nThreads);
 
 }  // namespace zdx

@@ -79,7 +79,7 @@ class Output {
 
 // Where a walk's bytes go. PutBytes puts the block's bytes out as the walk finds them.
 // KeepEntries keeps the entries the walk takes, still in run-length form, and puts nothing out:
-// putRunLengthForm puts them out later, on another thread.
+// putRunLengthForm puts them out later, once the blocks before have been put out.
 struct PutBytes {
   Output& out;
   void Entry(int32_t, int) {}
@@ -228,242 +228,216 @@ int Extract(ExpandState& s, ChunkIO& io) {
 
 // ---- Expansion on several threads.
 //
-// A reader thread takes the stream's bits and decodes each block's tables and symbols into a
-// slot; walker threads, each with its own link table, build the links of the next decoded block
-// and walk them, keeping the block in run-length form in its slot together with its checksum;
-// the calling thread puts the walked blocks out in order and checks them. A block the calling
-// thread has put out frees its slot for the reader. Refills happen on the reader thread only,
-// flushes on the calling thread only.
-//
-// The walk is two thirds of the work, and decoding and putting out fit beside it on one more
-// core, so there is a walker for every thread but one. A walker builds the links it walks: built
-// on another core, the table would have to cross over to the walker's cache line by line, in
-// the walk's random order.
+// Each of several workers, the calling thread among them, takes one block at a time through
+// three steps. It decodes the block's tables and symbols into its own sequence while it holds
+// the reading turn, which passes from block to block in stream order. It builds and walks the
+// block's links in its own link table, keeping the block in run-length form, while the other
+// workers do the same with their blocks. Then, when the output turn reaches its block, it puts
+// the block out and checks it. So the bits are read and the blocks put out in order, as on one
+// thread, while the walks, two thirds of the work, run side by side; and each worker's work
+// areas are those of one thread.
 
 namespace {
 
-struct BlockSlot {
-  enum Kind : uint8_t { kBlock, kEnd, kDamaged, kStopped };
-  enum Stage : uint8_t { kFree, kDecoded, kWalking, kWalked };
-  // The decoded sequence; after the walk, the entries it took, in text order.
-  uint8_t* entries = nullptr;
-  uint64_t block = ~uint64_t{0};  // guarded by the pipeline's lock: the block it holds
-  Stage stage = kFree;            // guarded by the pipeline's lock
-  // Set by the reader before kDecoded (kWalked for the other kinds).
-  Kind kind = kDamaged;
-  int32_t last = -1;
-  int32_t origPtr = 0;
-  bool randomised = false;
-  uint32_t storedCRC = 0;  // the block's, or the combined checksum at the end
-  int32_t unzftab[256] = {};
-  // Set by the walker before kWalked.
-  int32_t nEntries = 0;
-  uint32_t computedCRC = 0;
-};
-
-class ExpandPipeline;
-
-struct Walker {
-  ExpandPipeline* pipeline = nullptr;
-  uint32_t* tt = nullptr;
-  Task task;
-};
-
-class ExpandPipeline {
+class ExpandWorkers {
  public:
-  ExpandPipeline(ExpandState& out, ChunkIO& io, unsigned nWalkers)
-      : out_(out), io_(io), nWalkers_(nWalkers), nSlots_(nWalkers + 2) {
-    reader_.pfnAlloc = out.pfnAlloc;
-    reader_.pfnFree = out.pfnFree;
+  ExpandWorkers(ExpandState& out, ChunkIO& io, unsigned nWorkers)
+      : out_(out), io_(io), nWorkers_(nWorkers) {
+    in_.pfnAlloc = out.pfnAlloc;
+    in_.pfnFree = out.pfnFree;
   }
-  ~ExpandPipeline() {
-    if (slots_)
-      for (unsigned i = 0; i < nSlots_; ++i)
-        if (slots_[i].entries != nullptr) reader_.pfnFree(slots_[i].entries);
-    if (walkers_)
-      for (unsigned i = 0; i < nWalkers_; ++i)
-        if (walkers_[i].tt != nullptr) reader_.pfnFree(walkers_[i].tt);
-  }
-  ExpandPipeline(const ExpandPipeline&) = delete;
-  ExpandPipeline& operator=(const ExpandPipeline&) = delete;
-
-  // One link table per walker and one sequence per slot: a block in flight costs its sequence,
-  // a walker its links. A sequence has room for the one entry a walk may take past the last.
-  bool Obtain() {
-    slots_.reset(new (std::nothrow) BlockSlot[nSlots_]);
-    walkers_.reset(new (std::nothrow) Walker[nWalkers_]);
-    if (!slots_ || !walkers_) return false;
-    for (unsigned i = 0; i < nSlots_; ++i) {
-      slots_[i].entries = static_cast<uint8_t*>(reader_.pfnAlloc(sizeof(uint8_t) * (kMaxCodedBlock + 1)));
-      if (slots_[i].entries == nullptr) return false;
+  ~ExpandWorkers() {
+    if (!workers_) return;
+    for (unsigned i = 0; i < nWorkers_; ++i) {
+      if (workers_[i].entries != nullptr) in_.pfnFree(workers_[i].entries);
+      if (workers_[i].tt != nullptr) in_.pfnFree(workers_[i].tt);
     }
-    for (unsigned i = 0; i < nWalkers_; ++i) {
-      walkers_[i].pipeline = this;
-      walkers_[i].tt = static_cast<uint32_t*>(reader_.pfnAlloc(sizeof(uint32_t) * kMaxCodedBlock));
-      if (walkers_[i].tt == nullptr) return false;
-      walkers_[i].task = Task{&WalkAll, &walkers_[i]};
+  }
+  ExpandWorkers(const ExpandWorkers&) = delete;
+  ExpandWorkers& operator=(const ExpandWorkers&) = delete;
+
+  // A sequence and a link table per worker; the sequence has room for the one entry a walk may
+  // take past the last.
+  bool Obtain() {
+    workers_.reset(new (std::nothrow) Worker[nWorkers_]);
+    if (!workers_) return false;
+    for (unsigned i = 0; i < nWorkers_; ++i) {
+      Worker& w = workers_[i];
+      w.owner = this;
+      w.entries = static_cast<uint8_t*>(in_.pfnAlloc(sizeof(uint8_t) * (kMaxCodedBlock + 1)));
+      if (w.entries == nullptr) return false;
+      w.tt = static_cast<uint32_t*>(in_.pfnAlloc(sizeof(uint32_t) * kMaxCodedBlock));
+      if (w.tt == nullptr) return false;
     }
     return true;
   }
 
-  // The pool has a thread for the reader and one for each walker.
+  // Worker 0 is the calling thread; the pool has a thread for each of the others.
   int Run(TaskPool& pool) {
-    Task readerTask{&ReadAll, this};
-    pool.Submit(readerTask);
-    for (unsigned i = 0; i < nWalkers_; ++i) pool.Submit(walkers_[i].task);
-    const int ok = Consume();
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stop_ = true;
+    out_.computedCombinedCRC = 0;
+    for (unsigned i = 1; i < nWorkers_; ++i) {
+      workers_[i].task = Task{&WorkAll, &workers_[i]};
+      pool.Submit(workers_[i].task);
     }
-    changed_.notify_all();
-    pool.Wait(readerTask);
-    for (unsigned i = 0; i < nWalkers_; ++i) pool.Wait(walkers_[i].task);
-    return ok;
+    Work(workers_[0]);
+    for (unsigned i = 1; i < nWorkers_; ++i) pool.Wait(workers_[i].task);
+    return result_;
   }
 
  private:
-  static void ReadAll(void* self) { static_cast<ExpandPipeline*>(self)->Read(); }
-  static void WalkAll(void* walker) {
-    auto* w = static_cast<Walker*>(walker);
-    w->pipeline->Walk(w->tt);
+  enum Kind : uint8_t { kBlock, kEnd, kDamaged, kStopped };
+
+  // A worker's work areas and the block it holds.
+  struct Worker {
+    ExpandWorkers* owner = nullptr;
+    uint8_t* entries = nullptr;  // the decoded sequence; after the walk, the entries it took
+    uint32_t* tt = nullptr;
+    Task task;
+    uint64_t block = 0;
+    Kind kind = kDamaged;
+    int32_t last = -1;
+    int32_t origPtr = 0;
+    bool randomised = false;
+    uint32_t storedCRC = 0;  // the block's, or the combined checksum at the end
+    int32_t unzftab[256] = {};
+    int32_t nEntries = 0;
+    uint32_t computedCRC = 0;
+  };
+
+  static void WorkAll(void* worker) {
+    auto* w = static_cast<Worker*>(worker);
+    w->owner->Work(*w);
   }
 
-  BlockSlot& SlotOf(uint64_t block) { return slots_[block % nSlots_]; }
-
-  // Marks a slot's new stage and wakes whoever waits for it.
-  void Publish(BlockSlot& d, BlockSlot::Stage stage) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      d.stage = stage;
-    }
-    changed_.notify_all();
-  }
-
-  // On the reader thread: decodes block after block until the end, a failure or a stop.
-  void Read() {
-    for (uint64_t k = 0;; ++k) {
-      BlockSlot& d = SlotOf(k);
+  // Takes blocks until the stream has ended, failed or been stopped.
+  void Work(Worker& w) {
+    for (;;) {
       {
         std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&] { return stop_ || d.stage == BlockSlot::kFree; });
-        if (stop_) return;
-        d.block = k;
+        changed_.wait(lock, [&] { return stop_ || ended_ || !reading_; });
+        if (stop_ || ended_) return;
+        reading_ = true;
+        w.block = nextRead_++;
       }
-      DecodeOne(d);
-      Publish(d, d.kind == BlockSlot::kBlock ? BlockSlot::kDecoded : BlockSlot::kWalked);
-      if (d.kind != BlockSlot::kBlock) return;
+      Read(w);
+      bool bStopped;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        reading_ = false;
+        if (w.kind != kBlock) ended_ = true;  // nothing after it is read
+        bStopped = stop_;
+      }
+      changed_.notify_all();
+      if (bStopped) return;
+
+      if (w.kind == kBlock) {
+        buildLinks(w.tt, w.entries, w.unzftab, w.last);
+        uint32_t crc;
+        initialiseCRC(crc);
+        w.nEntries = walkFrom(w.tt, w.origPtr, w.last, w.randomised, crc, KeepEntries{w.entries});
+        w.computedCRC = getFinalCRC(crc);
+      }
+
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return stop_ || nextOut_ == w.block; });
+        if (stop_) return;
+      }
+      const bool bGoOn = PutOut(w);
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++nextOut_;
+        if (!bGoOn) stop_ = true;
+      }
+      changed_.notify_all();
+      if (!bGoOn) return;
     }
   }
 
-  // Reads one block into the slot's sequence, or the end of the stream.
-  void DecodeOne(BlockSlot& d) {
-    ExpandState& s = reader_;
-    d.kind = BlockSlot::kDamaged;
+  // With the reading turn: reads one block into the worker's sequence, or the end of the stream.
+  void Read(Worker& w) {
+    ExpandState& s = in_;
+    w.kind = kDamaged;
     if (io_.bFailed) {
-      d.kind = BlockSlot::kStopped;
+      w.kind = kStopped;
       return;
     }
     uint8_t marker[6];
     for (uint8_t& b : marker) b = static_cast<uint8_t>(bsR(s, io_, 8));
     if (marker[0] == kEndMarker[0]) {
       if (!std::equal(marker, marker + 6, kEndMarker)) return;
-      d.storedCRC = bsGetUInt32(s, io_);
-      d.kind = BlockSlot::kEnd;
+      w.storedCRC = bsGetUInt32(s, io_);
+      w.kind = kEnd;
       return;
     }
     if (!std::equal(marker, marker + 6, kBlockMarker)) return;
-    d.storedCRC = bsGetUInt32(s, io_);
-    d.randomised = bsR(s, io_, 1) == 1;
-    s.ll8 = d.entries;
+    w.storedCRC = bsGetUInt32(s, io_);
+    w.randomised = bsR(s, io_, 1) == 1;
+    s.ll8 = w.entries;
     const int ok = getAndMoveToFrontDecode(s, io_);
     s.ll8 = nullptr;
     if (!ok) return;
-    d.last = s.last;
-    d.origPtr = s.origPtr;
-    std::copy(s.unzftab, s.unzftab + 256, d.unzftab);
-    d.kind = BlockSlot::kBlock;
+    w.last = s.last;
+    w.origPtr = s.origPtr;
+    std::copy(s.unzftab, s.unzftab + 256, w.unzftab);
+    w.kind = kBlock;
   }
 
-  // On a walker thread: takes the decoded blocks in order, one at a time, until the end or a stop.
-  void Walk(uint32_t* tt) {
-    for (;;) {
-      BlockSlot* d = nullptr;
-      {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&] {
-          const BlockSlot& next = SlotOf(nextWalk_);
-          return stop_ || (next.block == nextWalk_ && next.stage != BlockSlot::kFree);
-        });
-        if (stop_) return;
-        d = &SlotOf(nextWalk_);
-        if (d->kind != BlockSlot::kBlock) return;  // the last slot the reader fills: nothing to walk
-        d->stage = BlockSlot::kWalking;
-        ++nextWalk_;
-      }
-      buildLinks(tt, d->entries, d->unzftab, d->last);
-      uint32_t crc;
-      initialiseCRC(crc);
-      d->nEntries = walkFrom(tt, d->origPtr, d->last, d->randomised, crc, KeepEntries{d->entries});
-      d->computedCRC = getFinalCRC(crc);
-      Publish(*d, BlockSlot::kWalked);
-    }
-  }
-
-  // On the calling thread: puts the walked blocks out in order and checks them. A block is put
-  // out before its checksum is compared, as on one thread.
-  int Consume() {
+  // With the output turn: puts the worker's block out and checks it, as on one thread (a block is
+  // put out before its checksum is compared), or settles the outcome at the stream's end.
+  // Returns whether there is more to do.
+  bool PutOut(Worker& w) {
     ExpandState& s = out_;
-    s.computedCombinedCRC = 0;
-    for (uint64_t k = 0;; ++k) {
-      BlockSlot& d = SlotOf(k);
-      {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&] { return d.block == k && d.stage == BlockSlot::kWalked; });
-      }
-      if (io_.bFailed || d.kind == BlockSlot::kDamaged || d.kind == BlockSlot::kStopped) return 0;
-      if (d.kind == BlockSlot::kEnd) {
-        s.storedCombinedCRC = d.storedCRC;
-        return s.storedCombinedCRC == s.computedCombinedCRC && !io_.bFailed ? 1 : 0;
-      }
-      s.storedBlockCRC = d.storedCRC;
-      s.blockRandomised = d.randomised;
-      s.last = d.last;
-      putRunLengthForm(io_, d.entries, d.nEntries);
-      s.computedBlockCRC = d.computedCRC;
-      if (s.storedBlockCRC != s.computedBlockCRC) return 0;
-      s.computedCombinedCRC = combineCRC(s.computedCombinedCRC, s.computedBlockCRC);
-      Publish(d, BlockSlot::kFree);
+    if (io_.bFailed || w.kind == kDamaged || w.kind == kStopped) {
+      result_ = 0;
+      return false;
     }
+    if (w.kind == kEnd) {
+      s.storedCombinedCRC = w.storedCRC;
+      result_ = s.storedCombinedCRC == s.computedCombinedCRC && !io_.bFailed ? 1 : 0;
+      return false;
+    }
+    s.storedBlockCRC = w.storedCRC;
+    s.blockRandomised = w.randomised;
+    s.last = w.last;
+    putRunLengthForm(io_, w.entries, w.nEntries);
+    s.computedBlockCRC = w.computedCRC;
+    if (s.storedBlockCRC != s.computedBlockCRC) {
+      result_ = 0;
+      return false;
+    }
+    s.computedCombinedCRC = combineCRC(s.computedCombinedCRC, s.computedBlockCRC);
+    return true;
   }
 
-  ExpandState& out_;
-  ExpandState reader_;
+  ExpandState& out_;  // the outcome, written by the output turn's holder only
+  ExpandState in_;    // the bit reader and decoding tables, used by the reading turn's holder only
   ChunkIO& io_;
-  const unsigned nWalkers_;
-  const unsigned nSlots_;  // enough for a block being read, one per walker and one being put out
-  std::unique_ptr<BlockSlot[]> slots_;
-  std::unique_ptr<Walker[]> walkers_;
+  const unsigned nWorkers_;
+  std::unique_ptr<Worker[]> workers_;
   std::mutex mutex_;
   std::condition_variable changed_;
-  uint64_t nextWalk_ = 0;  // guarded by mutex_: the next block a walker takes
-  bool stop_ = false;      // guarded by mutex_: the calling thread is done
+  // Guarded by mutex_.
+  bool reading_ = false;   // a worker holds the reading turn
+  bool ended_ = false;     // the stream's end, or a failure, has been read: nothing more to read
+  uint64_t nextRead_ = 0;  // the block the reading turn reads next
+  uint64_t nextOut_ = 0;   // the block that holds the output turn
+  bool stop_ = false;      // the outcome is settled
+  int result_ = 0;         // written by the output turn's holder
 };
 
 }  // namespace
 
 int extractParallel(ExpandState& s, ChunkIO& io, unsigned nThreads) {
   s.error = CodecError::None;
-  // The reader and nThreads - 1 walkers: the walk is two thirds of the work, and decoding and
-  // putting out the blocks fit beside it on one more core.
-  TaskPool pool(nThreads);
-  if (pool.Threads() < 2) return Extract(s, io);  // the reader and a walker need a thread each
-  auto pipeline = std::unique_ptr<ExpandPipeline>(new (std::nothrow) ExpandPipeline(s, io, pool.Threads() - 1));
-  if (!pipeline || !pipeline->Obtain()) {
-    pipeline.reset();
+  TaskPool pool(nThreads - 1);
+  if (pool.Threads() == 0) return Extract(s, io);
+  auto workers = std::unique_ptr<ExpandWorkers>(new (std::nothrow) ExpandWorkers(s, io, pool.Threads() + 1));
+  if (!workers || !workers->Obtain()) {
+    workers.reset();
     return Extract(s, io);  // the one-thread work memory may still be had
   }
-  if (pipeline->Run(pool) == 1) return 1;
+  if (workers->Run(pool) == 1) return 1;
   s.error = io.bFailed ? CodecError::Io : CodecError::Damaged;
   return 0;
 }
@@ -472,10 +446,10 @@ int extractParallel(ExpandState& s, ChunkIO& io, unsigned nThreads) {
 
 int Extract(ChunkIO& io, CodecError* pError) {
   // Shorter streams hold a block or two of text: not worth more threads.
-  constexpr uint32_t kPipelineFrom = 64 * 1024;
+  constexpr uint32_t kThreadsFrom = 64 * 1024;
   zdx::ExpandState s;
   const unsigned nThreads = EngineThreads();
-  const int ok = nThreads > 1 && io.srclen >= kPipelineFrom ? zdx::extractParallel(s, io, nThreads)
+  const int ok = nThreads > 1 && io.srclen >= kThreadsFrom ? zdx::extractParallel(s, io, nThreads)
                                                             : zdx::Extract(s, io);
   if (pError != nullptr) *pError = s.error;
   return ok;
