@@ -175,6 +175,29 @@ void buildLinks(uint32_t* tt, const uint8_t* ll8, const int32_t* unzftab, int32_
   for (int32_t i = 0; i <= last; ++i) tt[cftab[ll8[i]]++] |= static_cast<uint32_t>(i) << 8;
 }
 
+namespace {
+
+// What comes next in a stream. kStopped: not read, because a refill or flush has failed.
+enum Part : uint8_t { kBlock, kEnd, kDamaged, kStopped };
+
+// Reads a block's header, tables and symbols (into s.ll8), or the stream's end. storedCRC gets
+// the block's checksum, or the combined one at the end.
+Part readNextPart(ExpandState& s, ChunkIO& io, uint32_t& storedCRC, bool& bRandomised) {
+  uint8_t marker[6];
+  for (uint8_t& b : marker) b = static_cast<uint8_t>(bsR(s, io, 8));
+  if (marker[0] == kEndMarker[0]) {
+    if (!std::equal(marker, marker + 6, kEndMarker)) return kDamaged;
+    storedCRC = bsGetUInt32(s, io);
+    return kEnd;
+  }
+  if (!std::equal(marker, marker + 6, kBlockMarker)) return kDamaged;
+  storedCRC = bsGetUInt32(s, io);
+  bRandomised = bsR(s, io, 1) == 1;
+  return getAndMoveToFrontDecode(s, io) ? kBlock : kDamaged;
+}
+
+}  // namespace
+
 int undoReversibleTransformation_fast(ExpandState& s, ChunkIO& io) {
   buildLinks(s.tt, s.ll8, s.unzftab, s.last);
   Output out(io);
@@ -202,22 +225,18 @@ int Extract(ExpandState& s, ChunkIO& io) {
 
   for (;;) {
     if (io.bFailed) return fail();
-    uint8_t marker[6];
-    for (uint8_t& b : marker) b = static_cast<uint8_t>(bsR(s, io, 8));
-
-    if (marker[0] == kEndMarker[0]) {
-      if (!std::equal(marker, marker + 6, kEndMarker)) return fail();
-      s.storedCombinedCRC = bsGetUInt32(s, io);
+    uint32_t storedCRC = 0;
+    const Part part = readNextPart(s, io, storedCRC, s.blockRandomised);
+    if (part == kEnd) {
+      s.storedCombinedCRC = storedCRC;
       if (s.storedCombinedCRC != s.computedCombinedCRC || io.bFailed) return fail();
       // The padding bits left in bsBuff are dropped; nothing after the stream is read.
       freeDecompressStructures(s);
       return 1;
     }
-    if (!std::equal(marker, marker + 6, kBlockMarker)) return fail();
+    if (part != kBlock) return fail();
 
-    s.storedBlockCRC = bsGetUInt32(s, io);
-    s.blockRandomised = bsR(s, io, 1) == 1;
-    if (!getAndMoveToFrontDecode(s, io)) return fail();
+    s.storedBlockCRC = storedCRC;
     initialiseCRC(s.globalCrc);
     undoReversibleTransformation_fast(s, io);
     s.computedBlockCRC = getFinalCRC(s.globalCrc);
@@ -285,8 +304,6 @@ class ExpandWorkers {
   }
 
  private:
-  enum Kind : uint8_t { kBlock, kEnd, kDamaged, kStopped };
-
   // A worker's work areas and the block it holds.
   struct Worker {
     ExpandWorkers* owner = nullptr;
@@ -294,7 +311,7 @@ class ExpandWorkers {
     uint32_t* tt = nullptr;
     Task task;
     uint64_t block = 0;
-    Kind kind = kDamaged;
+    Part kind = kDamaged;
     int32_t last = -1;
     int32_t origPtr = 0;
     bool randomised = false;
@@ -356,31 +373,18 @@ class ExpandWorkers {
 
   // With the reading turn: reads one block into the worker's sequence, or the end of the stream.
   void Read(Worker& w) {
-    ExpandState& s = in_;
-    w.kind = kDamaged;
     if (io_.bFailed) {
       w.kind = kStopped;
       return;
     }
-    uint8_t marker[6];
-    for (uint8_t& b : marker) b = static_cast<uint8_t>(bsR(s, io_, 8));
-    if (marker[0] == kEndMarker[0]) {
-      if (!std::equal(marker, marker + 6, kEndMarker)) return;
-      w.storedCRC = bsGetUInt32(s, io_);
-      w.kind = kEnd;
-      return;
-    }
-    if (!std::equal(marker, marker + 6, kBlockMarker)) return;
-    w.storedCRC = bsGetUInt32(s, io_);
-    w.randomised = bsR(s, io_, 1) == 1;
+    ExpandState& s = in_;
     s.ll8 = w.entries;
-    const int ok = getAndMoveToFrontDecode(s, io_);
+    w.kind = readNextPart(s, io_, w.storedCRC, w.randomised);
     s.ll8 = nullptr;
-    if (!ok) return;
+    if (w.kind != kBlock) return;
     w.last = s.last;
     w.origPtr = s.origPtr;
     std::copy(s.unzftab, s.unzftab + 256, w.unzftab);
-    w.kind = kBlock;
   }
 
   // With the output turn: puts the worker's block out and checks it, as on one thread (a block is
