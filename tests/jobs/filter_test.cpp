@@ -4,14 +4,15 @@
 
 #include <cstdio>
 #include <cstring>
-#include <random>
 #include <vector>
 
+#include "codec/codec_test_util.h"
 #include "jobs/procstate.h"
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using zdx::test::Bytes;
+using zdx::test::RandomBytes;
 
 struct FilterCase {
   const char* name;
@@ -118,13 +119,6 @@ Bytes RoundTripThroughChunks(const Bytes& data, uint8_t mode, Bytes* filtered = 
   WriteDst(e);
   EXPECT_FALSE(e.bFailed);
   return out.Contents();
-}
-
-Bytes RandomBytes(size_t n, unsigned seed) {
-  std::mt19937 rng(seed);
-  Bytes b(n);
-  for (auto& x : b) x = static_cast<unsigned char>(rng());
-  return b;
 }
 
 TEST(FilterRoundTrip, EveryModeAndAwkwardSize) {

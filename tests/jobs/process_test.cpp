@@ -12,12 +12,12 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
-#include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "codec/codec_test_util.h"
 #include "codec/format.h"
+#include "common/job_fixture.h"
 #include "jobs/container.h"
 #include "jobs/process.h"
 #include "jobs/requests.h"
@@ -26,24 +26,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
-
-Bytes ReadFile(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(f), {});
-}
-
-void WriteFile(const fs::path& p, const Bytes& b) {
-  std::ofstream f(p, std::ios::binary);
-  f.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-}
-
-Bytes RandomBytes(size_t n, unsigned seed) {
-  std::mt19937 rng(seed);
-  Bytes b(n);
-  for (auto& x : b) x = static_cast<unsigned char>(rng());
-  return b;
-}
+using zdx::test::Bytes;
+using zdx::test::RandomBytes;
+using zdx::test::ReadFile;
+using zdx::test::WriteFile;
 
 Bytes Text(size_t n) {
   const std::string line = "The quick brown fox jumps over the lazy dog, again and again. ";
@@ -53,32 +39,12 @@ Bytes Text(size_t n) {
   return b;
 }
 
-// Runs jobs on files of a fresh folder, with a private request array, lock and mailbox.
-class JobTest : public testing::Test {
+// Job tests, with a file system of their own where a full disk is needed.
+class JobTest : public zdx::test::JobFixture {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/zdx-jobs-XXXXXX";
-    dir_ = mkdtemp(tmpl);
-    ASSERT_TRUE(lock_.Create());
-    // Nobody takes posts here unless a test says so: a dead mailbox lets every post return.
-    status_.bQuit = true;
-  }
   void TearDown() override {
     if (!mountPoint_.empty()) ::umount(mountPoint_.c_str());
-    fs::remove_all(dir_);
-  }
-
-  fs::path Path(const std::string& name) const { return dir_ / name; }
-
-  // Queues `path` and runs its job; returns the finished request.
-  Request Run(const fs::path& path, JobOptions options = {}, uint32_t queuedSize = 0) {
-    Request r;
-    std::strncpy(r.szPath, path.c_str(), sizeof r.szPath - 1);
-    r.nSrcSize = queuedSize;
-    const long index = requests_.nCount;
-    EXPECT_EQ(requests_.Insert(index, 1, &r), 1);
-    Process(&requests_, index, &lock_, &status_, options, b1_.data(), b2_.data());
-    return *requests_.At<Request>(index);
+    JobFixture::TearDown();
   }
 
   // Names of every entry of the folder, hidden ones included.
@@ -99,13 +65,7 @@ class JobTest : public testing::Test {
     return p;
   }
 
-  fs::path dir_;
   fs::path mountPoint_;
-  std::vector<unsigned char> b1_ = std::vector<unsigned char>(zdx::kChunkSize);
-  std::vector<unsigned char> b2_ = std::vector<unsigned char>(zdx::kChunkSize);
-  CStructArray requests_{sizeof(Request), 16};
-  CXLock lock_;
-  ProcStatus status_;
 };
 
 TEST_F(JobTest, RoundTripRestoresBytesModeAndTime) {

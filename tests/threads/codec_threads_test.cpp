@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <random>
 #include <set>
 #include <string>
@@ -17,6 +16,7 @@
 #include "codec/codec.h"
 #include "codec/codec_test_util.h"
 #include "codec/stream_builder.h"
+#include "common/job_fixture.h"
 #include "jobs/process.h"
 #include "jobs/requests.h"
 
@@ -25,6 +25,8 @@ namespace fs = std::filesystem;
 namespace {
 
 using zdx::test::Bytes;
+using zdx::test::RandomBytes;
+using zdx::test::WriteFile;
 
 // Restores the engine-wide thread count when a test ends.
 class ThreadCount {
@@ -33,13 +35,6 @@ class ThreadCount {
   ~ThreadCount() { SetEngineThreads(0); }
   void Set(unsigned n) { SetEngineThreads(n); }
 };
-
-Bytes RandomBytes(size_t n, unsigned seed) {
-  std::mt19937 rng(seed);
-  Bytes b(n);
-  for (auto& x : b) x = static_cast<uint8_t>(rng());
-  return b;
-}
 
 // Every 256-byte period: sorting it passes the effort bound, so its block is randomised.
 Bytes Periodic256(size_t periods) {
@@ -212,33 +207,13 @@ TEST(ThreadsIo, FailingHookStopsBothDirections) {
 
 // The job driver, filter selection included, writes the same container on one thread and on
 // two, for inputs that choose each kind of filter.
-class JobThreads : public testing::Test {
+class JobThreads : public zdx::test::JobFixture {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/zdx-jobthreads-XXXXXX";
-    dir_ = mkdtemp(tmpl);
-    ASSERT_TRUE(lock_.Create());
-    status_.bQuit = true;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
+  // Compresses `path` and returns its container.
   Bytes RunJob(const fs::path& path) {
-    Request r;
-    std::strncpy(r.szPath, path.c_str(), sizeof r.szPath - 1);
-    const long index = requests_.nCount;
-    EXPECT_EQ(requests_.Insert(index, 1, &r), 1);
-    Process(&requests_, index, &lock_, &status_, JobOptions{}, b1_.data(), b2_.data());
-    EXPECT_EQ(requests_.At<Request>(index)->State(), kStateCompressed);
-    std::ifstream f(fs::path(path).replace_extension(".zdx"), std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(f), {});
+    EXPECT_EQ(Run(path).State(), kStateCompressed);
+    return zdx::test::ReadFile(fs::path(path).replace_extension(".zdx"));
   }
-
-  fs::path dir_;
-  std::vector<unsigned char> b1_ = std::vector<unsigned char>(zdx::kChunkSize);
-  std::vector<unsigned char> b2_ = std::vector<unsigned char>(zdx::kChunkSize);
-  CStructArray requests_{sizeof(Request), 16};
-  CXLock lock_;
-  ProcStatus status_;
 };
 
 // Samples of `size` bytes whose fields climb slowly, so the matching delta filter wins.
@@ -264,9 +239,8 @@ TEST_F(JobThreads, ContainerIsTheSameOnEveryThreadCount) {
   };
   std::vector<unsigned> modes;
   for (const auto& input : inputs) {
-    const fs::path p = dir_ / input.name;
-    std::ofstream(p, std::ios::binary)
-        .write(reinterpret_cast<const char*>(input.data.data()), static_cast<std::streamsize>(input.data.size()));
+    const fs::path p = Path(input.name);
+    WriteFile(p, input.data);
     threads.Set(1);
     const Bytes one = RunJob(p);
     threads.Set(2);
