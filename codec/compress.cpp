@@ -401,8 +401,7 @@ int Compress(CompressState& s, ChunkIO& io) {
   io.b_unget = false;
   s.error = CodecError::None;
   s.workFactor = kWorkFactor;
-  if (!allocateCompressStructures(s)) {
-    FreeAll(s);
+  if (!allocateCompressStructures(s)) {  // leaves nothing allocated
     s.error = CodecError::NoMemory;
     return 0;
   }
@@ -522,13 +521,17 @@ struct JobSet {
     jobs.reset();
     n = 0;
   }
-  bool Obtain(unsigned count) {
+  bool Obtain(unsigned count, const CompressState& w) {
+    ahead.pfnAlloc = w.pfnAlloc;
+    ahead.pfnFree = w.pfnFree;
     ahead.blockX = static_cast<unsigned char*>(ahead.pfnAlloc(sizeof(unsigned char) * kBlockBufferSize));
     if (ahead.blockX == nullptr) return false;
     ahead.block = ahead.blockX + 1;
     jobs.reset(new (std::nothrow) BlockJob[count]);
     if (!jobs) return false;
     for (n = 0; n < count; ++n) {
+      jobs[n].s.pfnAlloc = w.pfnAlloc;
+      jobs[n].s.pfnFree = w.pfnFree;
       if (!allocateCompressStructures(jobs[n].s)) return false;
       jobs[n].task.run = &codeBlock;
       jobs[n].task.arg = &jobs[n];
@@ -548,7 +551,7 @@ int compressParallel(CompressState& w, ChunkIO& io, unsigned nThreads) {
   io.b_unget = false;
   w.error = CodecError::None;
   JobSet set;
-  if (!set.Obtain(nThreads)) {
+  if (!set.Obtain(nThreads, w)) {
     set.Release();
     return Compress(w, io);  // one set may still be had
   }
@@ -562,7 +565,7 @@ int compressParallel(CompressState& w, ChunkIO& io, unsigned nThreads) {
   auto joinOldest = [&] {
     BlockJob& job = set.jobs[joined++ % nThreads];
     pool.Wait(job.task);
-    if (failed) return;
+    if (failed || io.bFailed) return;  // after a failed write, as on one thread: nothing more
     if (!job.ok) {
       failed = true;
       w.error = job.s.error;

@@ -205,6 +205,24 @@ TEST(ThreadsIo, FailingHookStopsBothDirections) {
   }
 }
 
+// After a failed write the compressor stops at the block it is writing, on any thread count: the
+// blocks other workers have coded are not written after it.
+TEST(ThreadsIo, FailedFlushStopsCompressionAtTheBlockBeingWritten) {
+  const Bytes in = RandomBytes(1900000, 11);
+  ThreadCount threads;
+  int flushesOnOne = -1;
+  for (unsigned n : {1u, 2u, 3u}) {
+    threads.Set(n);
+    MemoryIO io(in);
+    io.nFailAtFlush = 1;
+    CodecError why = CodecError::None;
+    EXPECT_EQ(Compress(io, &why), 0) << n << " threads";
+    EXPECT_EQ(why, CodecError::Io) << n << " threads";
+    if (n == 1) flushesOnOne = io.nFlushes;
+    EXPECT_EQ(io.nFlushes, flushesOnOne) << n << " threads";
+  }
+}
+
 // The job driver, filter selection included, writes the same container on one thread and on
 // two, for inputs that choose each kind of filter.
 class JobThreads : public zdx::test::JobFixture {
