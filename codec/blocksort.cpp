@@ -383,12 +383,7 @@ void randomiseBlock(CompressState& s) {
   int32_t rNToGo = 0;
   int32_t rTPos = 0;
   for (int32_t i = 0; i <= s.last; ++i) {
-    if (rNToGo == 0) {
-      rNToGo = rNums[rTPos];
-      rTPos = (rTPos + 1) & (kRandTableSize - 1);
-    }
-    if (rNToGo == 2) s.block[i] ^= 1u;
-    --rNToGo;
+    if (randomisationFlips(rNToGo, rTPos)) s.block[i] ^= 1u;
     s.inUse[s.block[i]] = true;
   }
 }

@@ -48,12 +48,8 @@ struct ChunkIO {
   void (*pfnWriteDst)(ChunkIO& io) = nullptr;
 };
 
-// Next source byte 0..255, or -1 once srclen bytes have been taken; a pushed-back byte comes first.
-inline int GetChFromBuff1U(ChunkIO& io) {
-  if (io.b_unget) {
-    io.b_unget = false;
-    return io.c_unget;
-  }
+// Next source byte 0..255, or -1 once srclen bytes have been taken.
+inline int GetChFromBuff1(ChunkIO& io) {
   if (io.srccur >= io.srclen) return -1;
   const int c = io.pbuff1[io.ibuff1];
   ++io.srccur;
@@ -61,13 +57,13 @@ inline int GetChFromBuff1U(ChunkIO& io) {
   return c;
 }
 
-// As GetChFromBuff1U, without the push-back slot.
-inline int GetChFromBuff1(ChunkIO& io) {
-  if (io.srccur >= io.srclen) return -1;
-  const int c = io.pbuff1[io.ibuff1];
-  ++io.srccur;
-  if (++io.ibuff1 == zdx::kChunkSize) io.pfnReadSrc(io);
-  return c;
+// As GetChFromBuff1, with the push-back slot: a pushed-back byte comes first.
+inline int GetChFromBuff1U(ChunkIO& io) {
+  if (io.b_unget) {
+    io.b_unget = false;
+    return io.c_unget;
+  }
+  return GetChFromBuff1(io);
 }
 
 // One slot: a second push-back before the next get replaces the first.

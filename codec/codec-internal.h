@@ -18,6 +18,17 @@ namespace zdx {
 // Constant tables (codec/tables.cpp).
 extern const uint32_t crc32Table[256];
 extern const int32_t rNums[kRandTableSize];
+
+// One step of the randomisation walk over rNums, which both the compressor and the expander
+// take: whether the byte at this step is flipped (the one two before the end of each interval).
+inline bool randomisationFlips(int32_t& rNToGo, int32_t& rTPos) {
+  if (rNToGo == 0) {
+    rNToGo = rNums[rTPos];
+    rTPos = (rTPos + 1) & (kRandTableSize - 1);
+  }
+  --rNToGo;
+  return rNToGo == 1;
+}
 extern const int32_t incs[14];
 
 // ---- Checksum: CRC-32, most significant bit first, polynomial 0x04C11DB7.

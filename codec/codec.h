@@ -20,7 +20,8 @@
 // Why a codec call returned 0.
 enum class CodecError : uint8_t {
   None,      // success
-  NoMemory,  // the work memory was refused; nothing was written
+  NoMemory,  // work memory was refused: at the start, before anything was written, or, on
+             // adversarial input, when a sort's pending ranges or a coded block outgrew theirs
   Damaged,   // the stream is not a valid stream (bad marker, table, code, size or checksum)
   Io,        // a refill or flush hook set io.bFailed
 };

@@ -11,6 +11,7 @@
 namespace zdx {
 
 int setDecompressStructureSizes(ExpandState& s) {
+  s.tt = nullptr;
   s.ll8 = static_cast<uint8_t*>(s.pfnAlloc(sizeof(uint8_t) * kMaxCodedBlock));
   if (s.ll8 != nullptr)
     s.tt = static_cast<uint32_t*>(s.pfnAlloc(sizeof(uint32_t) * kMaxCodedBlock));

@@ -13,14 +13,8 @@ namespace zdx {
 
 namespace {
 
-// One step of the randomisation walk: the byte two before the end of each interval is flipped.
 inline int derandomise(int ch, int32_t& rNToGo, int32_t& rTPos) {
-  if (rNToGo == 0) {
-    rNToGo = rNums[rTPos];
-    rTPos = (rTPos + 1) & (kRandTableSize - 1);
-  }
-  --rNToGo;
-  return rNToGo == 1 ? ch ^ 1 : ch;
+  return randomisationFlips(rNToGo, rTPos) ? ch ^ 1 : ch;
 }
 
 // The bounded putter's steps with the cursors held in locals: byte stores may alias anything,
@@ -208,8 +202,6 @@ int undoReversibleTransformation_fast(ExpandState& s, ChunkIO& io) {
 int Extract(ExpandState& s, ChunkIO& io) {
   s.bsBuff = 0;
   s.bsLive = 0;
-  s.ll8 = nullptr;
-  s.tt = nullptr;
   s.error = CodecError::None;
   if (!setDecompressStructureSizes(s)) {
     s.error = CodecError::NoMemory;
