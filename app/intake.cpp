@@ -11,9 +11,7 @@
 #include <QMimeData>
 #include <QUrl>
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstring>
@@ -21,6 +19,7 @@
 #include "app/list_model.h"
 #include "app/shell.h"
 #include "codec/format.h"
+#include "jobs/input.h"
 #include "jobs/requests.h"
 
 namespace {
@@ -47,17 +46,11 @@ bool IsFolder(const QByteArray& path) {
   return ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// The length of the regular file at `path`, or -1 when it cannot be opened for reading or is
-// not a regular file. Opened without blocking: opening a named pipe for reading would otherwise
-// wait for a writer, and the window with it.
+// The length of the file at `path`, or -1 when a job could not take it (see InputFile).
 int64_t MeasureFile(const char* path) {
-  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return -1;
-  struct stat st;
-  int64_t length = -1;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) length = ::lseek(fd, 0, SEEK_END);
-  ::close(fd);
-  return length;
+  InputFile in;
+  if (in.Open(path) != JobError::None) return -1;
+  return in.size();
 }
 
 // Copies the drag's verdict into the event. The files are only read, so a drop is taken as a
@@ -103,7 +96,7 @@ int AddNewFile(const char* path) {
   const size_t length = strnlen(path, zdx::kPathMax);
   if (length >= zdx::kPathMax) return 0;
   const int64_t size = MeasureFile(path);
-  if (size <= 0 || size > static_cast<int64_t>(UINT32_MAX)) return 0;
+  if (size <= 0) return 0;  // nothing to compress
 
   Request request;
   std::memcpy(request.szPath, path, length);

@@ -18,6 +18,7 @@
 #include "codec/format.h"
 #include "jobs/container.h"
 #include "jobs/errors.h"
+#include "jobs/input.h"
 #include "jobs/process.h"
 #include "jobs/requests.h"
 
@@ -91,17 +92,10 @@ const Request& RequestAt(long index) { return *g_requests.At<Request>(index); }
 
 // `zdx -l`: the header of one container, without expanding it.
 bool ListOne(const char* path, bool& printedTitle, bool quiet) {
-  std::FILE* f = std::fopen(path, "rb");
-  if (!f) {
-    std::fprintf(stderr, "zdx: %s: %s\n", path, JobErrorText(JobError::OpenInput));
-    return false;
-  }
-  struct stat st {};
+  InputFile in;
   ContainerHeader header;
-  JobError e = ::fstat(::fileno(f), &st) != 0 ? JobError::OpenInput
-               : !S_ISREG(st.st_mode)         ? JobError::NotRegularFile
-                                              : ReadHeader(f, header);
-  std::fclose(f);
+  JobError e = in.Open(path);
+  if (e == JobError::None) e = ReadHeader(in.file(), header);
   if (e != JobError::None) {
     std::fprintf(stderr, "zdx: %s: %s\n", path, JobErrorText(e));
     return false;
@@ -111,7 +105,7 @@ bool ListOne(const char* path, bool& printedTitle, bool quiet) {
     std::printf("%-10s %6s %14s %14s %9s  %s\n", "extension", "filter", "original", "compressed", "ratio", "name");
     printedTitle = true;
   }
-  const uint64_t containerSize = static_cast<uint64_t>(st.st_size);
+  const uint64_t containerSize = in.size();
   std::printf("%-10s %6u %14u %14llu %9s  %s\n", header.nExtLen ? header.szExt : "-", header.nFilterMode,
               header.nSize, static_cast<unsigned long long>(containerSize),
               Ratio(static_cast<uint32_t>(containerSize), header.nSize).c_str(), path);
@@ -158,7 +152,11 @@ class ProgressBar {
 
 // Prints the outcome of one finished request; true when it succeeded.
 bool Report(long index, const Options& options, double seconds) {
-  const Request& r = RequestAt(index);
+  Request r;
+  {
+    CXLock guard(&g_lock);  // the worker's last writes happen under the lock
+    r = RequestAt(index);
+  }
   const int32_t state = r.State();
   if (state == kStateError) {
     const JobError why = static_cast<JobError>(r.Reason());
@@ -177,6 +175,15 @@ bool Report(long index, const Options& options, double seconds) {
   }
   std::putchar('\n');
   return true;
+}
+
+// The exit status, once standard output is known to have taken everything printed to it.
+int Finish(bool allOk) {
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fprintf(stderr, "zdx: cannot write to standard output: %s\n", std::strerror(errno));
+    return kExitFailed;
+  }
+  return allOk ? kExitOk : kExitFailed;
 }
 
 }  // namespace
@@ -245,7 +252,7 @@ int main(int argc, char** argv) {
   if (options.list) {
     bool printedTitle = false;
     for (const char* f : files) allOk &= ListOne(f, printedTitle, options.quiet);
-    return allOk ? kExitOk : kExitFailed;
+    return Finish(allOk);
   }
 
   std::unique_ptr<unsigned char[]> buff1(new (std::nothrow) unsigned char[zdx::kChunkSize]);
@@ -314,9 +321,5 @@ int main(int argc, char** argv) {
     g_stat.bQuit = true;
     g_thrd.Destroy();
   }
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    std::fprintf(stderr, "zdx: cannot write to standard output: %s\n", std::strerror(errno));
-    return kExitFailed;
-  }
-  return allOk ? kExitOk : kExitFailed;
+  return Finish(allOk);
 }

@@ -13,6 +13,7 @@
 #include "codec/codec.h"
 #include "jobs/analyze.h"
 #include "jobs/container.h"
+#include "jobs/input.h"
 #include "jobs/procstate.h"
 #include "jobs/requests.h"
 
@@ -20,37 +21,6 @@ unsigned char* pbuff1 = nullptr;
 unsigned char* pbuff2 = nullptr;
 
 namespace {
-
-JobError WriteErrorFrom(int err) {
-  return err == ENOSPC || err == EDQUOT ? JobError::DiskFull : JobError::WriteOutput;
-}
-
-// The input file, open for reading, with what fstat said of it when the job started.
-class Input {
- public:
-  ~Input() {
-    if (file_) std::fclose(file_);
-  }
-  JobError Open(const char* path) {
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return JobError::OpenInput;
-    if (::fstat(fd, &st_) != 0 || !(file_ = ::fdopen(fd, "rb"))) {
-      ::close(fd);
-      return JobError::OpenInput;
-    }
-    if (!S_ISREG(st_.st_mode)) return JobError::NotRegularFile;
-    // The header's size field has 32 bits.
-    if (static_cast<uint64_t>(st_.st_size) > UINT32_MAX) return JobError::InputTooLarge;
-    return JobError::None;
-  }
-  std::FILE* file() const { return file_; }
-  const struct stat& stat() const { return st_; }
-  uint32_t size() const { return static_cast<uint32_t>(st_.st_size); }
-
- private:
-  std::FILE* file_ = nullptr;
-  struct stat st_ {};
-};
 
 // Refuses a target that is the input itself (also through a link), a folder, or, unless
 // replacing was asked for, any existing file.
@@ -132,7 +102,7 @@ class PendingOutput {
 // The progress maximum is posted in unsigned 32-bit arithmetic, as the display expects.
 long ChunkCount(uint32_t n) { return static_cast<long>(static_cast<uint32_t>(n + (zdx::kChunkSize - 1)) / zdx::kChunkSize); }
 
-JobError CompressFile(ProcState& s, Input& in, const char* path, const JobOptions& options, ProcStatus* status,
+JobError CompressFile(ProcState& s, InputFile& in, const char* path, const JobOptions& options, ProcStatus* status,
                       long index) {
   char target[zdx::kPathMax];
   ContainerHeader header;
@@ -165,13 +135,14 @@ JobError CompressFile(ProcState& s, Input& in, const char* path, const JobOption
   return out.Commit(in.stat(), options.bReplace);
 }
 
-JobError ExpandFile(ProcState& s, Input& in, const char* path, const JobOptions& options, ProcStatus* status,
+JobError ExpandFile(ProcState& s, InputFile& in, const char* path, const JobOptions& options, ProcStatus* status,
                     long index, uint32_t& expandedSize) {
   ContainerHeader header;
   if (JobError e = ReadHeader(in.file(), header); e != JobError::None) return e;
+  // A check writes nothing, so it has no output name to make.
   char target[zdx::kPathMax];
-  if (JobError e = MakeExpandedName(path, header, target); e != JobError::None) return e;
   if (!options.bVerifyOnly) {
+    if (JobError e = MakeExpandedName(path, header, target); e != JobError::None) return e;
     if (JobError e = CheckTarget(target, in.stat(), options.bReplace); e != JobError::None) return e;
   }
 
@@ -225,7 +196,7 @@ void Process(CStructArray* array, long index, CXLock* lock, ProcStatus* status, 
   lock->Unlock();
   if (status) status->Change(index, kStatRow, -1, -1);
 
-  Input in;
+  InputFile in;
   JobError err = in.Open(req.szPath);
   int32_t state = kStateError;
   uint32_t dstSize = 0;

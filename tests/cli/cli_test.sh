@@ -20,7 +20,7 @@ expect() {
   local code=$1 pattern=$2 status
   shift 2
   checks=$((checks + 1))
-  "$zdx" "$@" >"$work/out" 2>"$work/err"
+  timeout 60 "$zdx" "$@" >"$work/out" 2>"$work/err"  # a hang fails instead of stalling the suite
   status=$?
   [ "$status" -eq "$code" ] || fail "zdx $*: exit $status, expected $code ($(cat "$work/err"))"
   if [ -n "$pattern" ]; then
@@ -72,6 +72,18 @@ expect 0 "" -l a.zdx
 grep -Eq '^txt +[1-5] +18 +[0-9]+ +[0-9.]+ % +a\.zdx$' out || fail "list line: '$(tail -n 1 out)'"
 expect 0 "" -t a.zdx
 grep -q 'a.zdx: Expanded' out || fail "test line: '$(cat out)'"
+checks=$((checks + 1))
+"$zdx" -l a.zdx >/dev/full 2>"$work/err"
+status=$?
+if [ "$status" -ne 1 ] || ! grep -q "cannot write to standard output" "$work/err"; then
+  fail "-l into a full standard output: exit $status, '$(cat "$work/err")'"
+fi
+# A check writes nothing, so a name too long to expand to does not fail it.
+ext=$(printf 'e%.0s' {1..100})
+printf 'data\n' >"x.$ext"
+"$zdx" -q "x.$ext" && mv x.zdx "$(printf 's%.0s' {1..200}).zdx"
+expect 0 "" -t "$(printf 's%.0s' {1..200}).zdx"
+expect 1 "name too long" "$(printf 's%.0s' {1..200}).zdx"
 
 # Existing outputs are kept unless --force.
 cp a.zdx keep.zdx
@@ -84,6 +96,9 @@ cmp -s a.zdx keep.zdx || fail "a refused job changed the existing output"
 expect 1 "^zdx: missing: cannot open input$" missing
 mkdir adir
 expect 1 "^zdx: adir: not a regular file$" adir
+mkfifo apipe  # opened without waiting for a writer
+expect 1 "^zdx: apipe: not a regular file$" apipe
+expect 1 "^zdx: apipe: not a regular file$" -l apipe
 expect 1 "^zdx: b\.txt: not a Zendrix file$" -t b.txt
 expect 1 "^zdx: b\.txt: not a Zendrix file$" -l b.txt
 printf 'ZDX0junk' >bad.zdx
