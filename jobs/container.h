@@ -41,6 +41,7 @@ JobError MakeExpandedName(const char* path, const ContainerHeader& header, char 
 // Writes the 14 + L header bytes; false on a short write.
 bool WriteHeader(std::FILE* f, const ContainerHeader& header);
 
-// Reads and checks a header. NotContainer for a missing magic or a short read, BadExtension for a
-// stored extension holding '/' or NUL, BadHeader for a filter mode above 5.
+// Reads and checks a header. NotContainer for a missing magic or a short read, NameTooLong for a
+// stored extension longer than its buffer, BadExtension for one holding '/' or NUL, BadHeader
+// for a filter mode above 5.
 JobError ReadHeader(std::FILE* f, ContainerHeader& header);

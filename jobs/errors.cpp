@@ -1,5 +1,7 @@
 #include "jobs/errors.h"
 
+#include <cerrno>
+
 const char* JobErrorText(JobError e) {
   switch (e) {
     case JobError::None: return "no error";
@@ -21,4 +23,8 @@ const char* JobErrorText(JobError e) {
     case JobError::NoMemory: return "out of memory";
   }
   return "unknown error";
+}
+
+JobError WriteErrorFrom(int err) {
+  return err == ENOSPC || err == EDQUOT ? JobError::DiskFull : JobError::WriteOutput;
 }

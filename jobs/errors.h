@@ -24,5 +24,9 @@ enum class JobError : int32_t {
   NoMemory,       // the codec's work memory was refused
 };
 
+// DiskFull for the errno values that mean the disk (or the user's quota) is full, else
+// WriteOutput.
+JobError WriteErrorFrom(int err);
+
 // A short human text, e.g. "not a Zendrix file".
 const char* JobErrorText(JobError e);

@@ -189,7 +189,7 @@ void WriteDst(ProcState& s) {
   if (!s.bDiscardOutput && !s.bFailed) {
     errno = 0;
     if (std::fwrite(s.pbuff2, 1, s.ibuff2, s.dst) != s.ibuff2)
-      s.Fail(errno == ENOSPC ? JobError::DiskFull : JobError::WriteOutput);
+      s.Fail(WriteErrorFrom(errno));
   }
   s.ibuff2 = 0;
 }
