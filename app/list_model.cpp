@@ -109,7 +109,7 @@ Status ListItemDataCallback(ProcListModel* /*browser*/, ItemID itemID, PropertyI
       break;
     case kPropSrcl:
       // Sizes are unsigned 32-bit: a file of 3 GB shows as such, never as a negative number.
-      text = QString::asprintf("%u", static_cast<unsigned>(request->nSrcSize));
+      text = QString::asprintf("%u", static_cast<unsigned>(request->SrcSize()));
       break;
     case kPropDstl: {
       const uint32_t dst = request->DstSize();
@@ -119,10 +119,10 @@ Status ListItemDataCallback(ProcListModel* /*browser*/, ItemID itemID, PropertyI
     }
     case kPropRtio: {
       const uint32_t dst = request->DstSize();
-      if (dst == 0 || request->nSrcSize == 0) return kNoErr;
+      const uint32_t src = request->SrcSize();
+      if (dst == 0 || src == 0) return kNoErr;
       // asprintf formats in the C locale: the ratio reads "45.3 %" whatever the user's locale.
-      text = QString::asprintf("%.1f %%", static_cast<double>(dst) * 100.0 /
-                                              static_cast<double>(request->nSrcSize));
+      text = QString::asprintf("%.1f %%", static_cast<double>(dst) * 100.0 / static_cast<double>(src));
       break;
     }
     default:
