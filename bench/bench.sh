@@ -11,7 +11,8 @@
 # corpus's text files, /usr/share/common-licenses and the man pages, repeated as needed) and runs
 # on it alone.
 #
-# ZDX defaults to build/release/cli/zdx, built here as a Release build if it is missing.
+# ZDX defaults to build/bench/cli/zdx, built here as a Release build if it is missing (in a
+# folder of its own: the app's Release build is configured with other options).
 # Small files are run several times so that each timing covers at least about 2 MB.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -26,10 +27,10 @@ else
   folder=${1:?usage: bench/bench.sh FOLDER [ZDX] | bench/bench.sh --big [MB] [ZDX]}
   shift
 fi
-zdx=${1:-build/release/cli/zdx}
+zdx=${1:-build/bench/cli/zdx}
 if [ ! -x "$zdx" ]; then
-  cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DZDX_BUILD_TESTS=OFF -DZDX_BUILD_APP=OFF >/dev/null
-  cmake --build build/release --target zdx >/dev/null
+  cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DZDX_BUILD_TESTS=OFF -DZDX_BUILD_APP=OFF >/dev/null
+  cmake --build build/bench --target zdx >/dev/null
 fi
 zdx=$(realpath "$zdx")
 for tool in gzip xz zstd /usr/bin/time; do
@@ -43,7 +44,7 @@ if [ "$big" = 1 ]; then
   mkdir -p "$work/big"
   text="$work/big/text.txt"
   {
-    cat "$(dirname "$0")"/../../shared/corpus/text/*.txt 2>/dev/null || true
+    cat ../shared/corpus/text/*.txt 2>/dev/null || true
     cat /usr/share/common-licenses/* 2>/dev/null || true
     find /usr/share/man -name '*.gz' 2>/dev/null | sort | head -n 3000 | xargs -r zcat -f 2>/dev/null || true
   } > "$work/seed.txt"

@@ -7,13 +7,14 @@
 # Without an argument it uses build/release/app/zendrix and builds it first when it is missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bash scripts/setup.sh  # Xvfb, xwd and convert as well as the build tools
 root=$PWD
 corpus=$root/../shared/corpus
 out=$root/docs/screenshot.png
 
 app=${1:-build/release/app/zendrix}
 if [ ! -x "$app" ]; then
-  cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DZDX_BUILD_TESTS=OFF >/dev/null
+  cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DZDX_BUILD_TESTS=OFF -DZDX_BUILD_APP=ON >/dev/null
   cmake --build build/release --target zendrix -j "$(nproc)"
 fi
 app=$(realpath "$app")

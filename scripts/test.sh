@@ -28,7 +28,7 @@ if [ -f fuzz/CMakeLists.txt ]; then
   echo "== fuzz smoke runs (${fuzz_seconds}s each)"
   CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug \
     -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" -DZDX_BUILD_APP=OFF -DZDX_BUILD_TESTS=OFF -DZDX_BUILD_FUZZ=ON >/dev/null
-  cmake --build build/fuzz -j "$jobs"
+  cmake --build build/fuzz -j "$jobs" --target zdx_fuzz_extract zdx_fuzz_roundtrip zdx_fuzz_seeds
   bash fuzz/run.sh build/fuzz "$fuzz_seconds"
 fi
 
