@@ -35,9 +35,9 @@ struct Trial : ChunkIO {
   }
 };
 
-// The trials run side by side, each on its own copy of the chunk; the choice is the same as
-// when they run one after the other.
-bool AnalyzeParallel(ProcState& s) {
+// The first chunk is read once; each trial compresses its own filtered copy. On several threads
+// the trials run side by side; on one, a pool without threads runs each as it is submitted.
+bool AnalyzeTrials(ProcState& s) {
   const uint32_t trialLength = std::min(s.srclen, zdx::kTrialLength);
   std::unique_ptr<Trial[]> trials(new (std::nothrow) Trial[kTrials]);
   if (!trials) {
@@ -50,7 +50,7 @@ bool AnalyzeParallel(ProcState& s) {
   if (std::fseek(s.src, 0, SEEK_SET) != 0) s.Fail(JobError::ReadInput);
   if (s.bFailed) return false;
 
-  zdx::TaskPool pool(std::min(EngineThreads(), kTrials));
+  zdx::TaskPool pool(EngineThreads() > 1 ? std::min(EngineThreads(), kTrials) : 0);
   for (unsigned i = 0; i < kTrials; ++i) {
     Trial& t = trials[i];
     std::memcpy(t.in, s.pbuff1, zdx::kTrialLength);
@@ -94,45 +94,8 @@ bool AnalyzeParallel(ProcState& s) {
 }  // namespace
 
 bool Analyze(ProcState& s) {
-  if (EngineThreads() > 1) {
-    const uint64_t savedLeft = s.nSrcLeft;
-    const bool ok = AnalyzeParallel(s);
-    s.nSrcLeft = savedLeft;
-    return ok;
-  }
-  const uint32_t savedSrclen = s.srclen;
   const uint64_t savedLeft = s.nSrcLeft;
-  const uint32_t trialLength = std::min(s.srclen, zdx::kTrialLength);
-  uint32_t sizes[zdx::kLastTrialMode + 1] = {};
-  bool ran[zdx::kLastTrialMode + 1] = {};
-
-  s.bDiscardOutput = true;
-  for (unsigned m = zdx::kFirstTrialMode; m <= zdx::kLastTrialMode; ++m) {
-    s.currOptim = static_cast<uint8_t>(m);
-    ReadSrc(s, 1);
-    s.srclen = trialLength;
-    if (std::fseek(s.src, 0, SEEK_SET) != 0) s.Fail(JobError::ReadInput);
-    s.nSrcLeft = savedLeft;
-    if (s.bFailed) break;
-
-    ran[m] = Compress(s) == 1 && !s.bFailed;
-    sizes[m] = s.dstlen + s.ibuff2;  // flushed (counted) bytes plus what is still buffered
-    s.dstlen = s.dstcur = s.srccur = s.ibuff2 = s.ibuff1 = 0;
-
-    ++s.progress;
-    if (s.preqstat) s.preqstat->Change(s.reqindex, kStatValue, s.progress, -1);
-  }
-  s.bDiscardOutput = false;
-  s.srclen = savedSrclen;
-  if (s.bFailed) return false;
-
-  unsigned best = 0;
-  for (unsigned m = zdx::kFirstTrialMode; m <= zdx::kLastTrialMode; ++m)
-    if (ran[m] && (best == 0 || sizes[m] <= sizes[best])) best = m;
-  if (best == 0) {
-    s.Fail(JobError::NoMemory);
-    return false;
-  }
-  s.currOptim = static_cast<uint8_t>(best);
-  return true;
+  const bool ok = AnalyzeTrials(s);
+  s.nSrcLeft = savedLeft;
+  return ok;
 }
